@@ -1,0 +1,11 @@
+#include "support/sample_class.h"
+
+namespace ovik::testing {
+
+int g_ended = 0;
+
+namespace {
+const ClassRegistration kSampleRegistration(&Sample::type_info);
+}  // namespace
+
+}  // namespace ovik::testing

@@ -1,0 +1,87 @@
+#include "commands.h"
+
+#include <ostream>
+
+#include "ovik/component.h"
+
+namespace ovik::host {
+
+int run_typelib(std::ostream& out) {
+  out << type_library_listing();
+  return 0;
+}
+
+int run_register(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  bool undo = !args.empty() && (args[0] == "--unregister" || args[0] == "-u");
+  std::int32_t hr = undo ? DllUnregisterServer() : DllRegisterServer();
+  if (hr != hresult::kOk) {
+    err << (undo ? "unregistration" : "registration") << " failed (0x" << std::hex << static_cast<std::uint32_t>(hr)
+        << ")\n";
+    return 1;
+  }
+  out << (undo ? "unregistered " : "registered ") << type_library_header().name << "\n";
+  return 0;
+}
+
+}  // namespace ovik::host
+
+#include <fstream>
+#include <iostream>
+
+#include "ovik/error.h"
+#include "ovik/type_info.h"
+#include "script_host.h"
+
+namespace ovik::host {
+
+namespace {
+std::string text_of(const Variant& v) {
+  if (v.is_object()) {
+    Ref<IDispatch> o = v.to_object();
+    return o ? "<" + o->GetTypeInfo().class_name + ">" : "Nothing";
+  }
+  if (v.is_null()) return "Null";
+  return v.to_string();
+}
+}  // namespace
+
+int run_call(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() < 2) {
+    err << "usage: ovik call PROGID MEMBER [ARG...]\n";
+    return 2;
+  }
+  try {
+    Ref<IDispatch> object = create_object(args[0]);
+    std::int32_t id = object->GetIDOfName(args[1]);
+    if (id == kDispidUnknown) raise_runtime_error(err::kMemberNotSupported, args[1]);
+    // Arguments arrive as text; the member's own parameter types convert them.
+    std::vector<Variant> values(args.begin() + 2, args.end());
+    const TypeInfo& info = object->GetTypeInfo();
+    bool has_method = false;
+    for (const MemberInfo& m : info.members) has_method |= m.dispid == id && m.kind == InvokeKind::Method;
+    Variant result = object->Invoke(id, has_method ? InvokeKind::Method : InvokeKind::PropertyGet, values);
+    out << text_of(result) << "\n";
+    return 0;
+  } catch (const RaisedError& e) {
+    err << "error " << e.number() << " (" << e.source() << "): " << e.description() << "\n";
+    return 1;
+  }
+}
+
+int run_script(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  ScriptHost host(out);
+  // Failed requests are reported in their answers; the exit status says whether the script ran.
+  if (args.empty() || args[0] == "-") {
+    host.run(std::cin);
+    return 0;
+  }
+  std::ifstream file(args[0]);
+  if (!file) {
+    err << "cannot read " << args[0] << "\n";
+    return 2;
+  }
+  host.run(file);
+  return 0;
+}
+
+}  // namespace ovik::host

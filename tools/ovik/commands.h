@@ -1,0 +1,19 @@
+// The subcommands of the ovik host. Each returns the process exit status.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace ovik::host {
+
+int run_typelib(std::ostream& out);
+int run_register(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace ovik::host
+
+namespace ovik::host {
+int run_call(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int run_script(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int run_demo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+}  // namespace ovik::host

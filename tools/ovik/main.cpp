@@ -1,0 +1,26 @@
+// ovik: a late-bound client and command-line host of the library.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace {
+int usage() {
+  std::cerr << "usage: ovik demo | doctor [FOLDER] | call PROGID MEMBER [ARG...] | script [FILE] | typelib |"
+               " register [--unregister]\n";
+  return 2;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  const std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "typelib") return ovik::host::run_typelib(std::cout);
+  if (command == "call") return ovik::host::run_call(args, std::cout, std::cerr);
+  if (command == "script") return ovik::host::run_script(args, std::cout, std::cerr);
+  if (command == "demo") return ovik::host::run_demo(args, std::cout, std::cerr);
+  if (command == "register") return ovik::host::run_register(args, std::cout, std::cerr);
+  return usage();
+}

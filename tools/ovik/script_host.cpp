@@ -1,0 +1,194 @@
+#include "script_host.h"
+
+#include <istream>
+#include <ostream>
+
+#include "ovik/component.h"
+#include "ovik/error.h"
+#include "ovik/events.h"
+#include "ovik/type_info.h"
+#include "platform/user_interface.h"
+
+namespace ovik::host {
+
+namespace {
+
+[[noreturn]] void bad_request(const std::string& why) { raise_runtime_error(err::kInvalidArgument, why); }
+
+std::vector<std::string> split_path(const std::string& path) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  while (true) {
+    std::size_t dot = path.find('.', from);
+    parts.push_back(path.substr(from, dot == std::string::npos ? std::string::npos : dot - from));
+    if (dot == std::string::npos) break;
+    from = dot + 1;
+  }
+  for (const auto& p : parts)
+    if (p.empty()) bad_request("malformed member path \"" + path + "\"");
+  return parts;
+}
+
+Variant invoke_by_name(IDispatch* object, const std::string& member, InvokeKind kind, std::span<Variant> args) {
+  std::int32_t id = object->GetIDOfName(member);
+  if (id == kDispidUnknown)
+    raise_runtime_error(err::kMemberNotSupported, object->GetTypeInfo().class_name + "." + member);
+  return object->Invoke(id, kind, args);
+}
+
+}  // namespace
+
+Request parse_request(const std::string& line) {
+  Json j = Json::parse(line, nullptr, false);
+  if (j.is_discarded()) bad_request("malformed JSON");
+  if (!j.is_object()) bad_request("a request is a JSON object");
+  Request r;
+  int verbs = 0;
+  auto take_verb = [&](const char* key, Request::Verb verb) {
+    if (auto it = j.find(key); it != j.end()) {
+      if (!it->is_string() || it->get<std::string>().empty())
+        bad_request(std::string("\"") + key + "\" takes a non-empty string");
+      r.verb = verb;
+      r.target = it->get<std::string>();
+      ++verbs;
+    }
+  };
+  take_verb("new", Request::Verb::New);
+  take_verb("get", Request::Verb::Get);
+  take_verb("put", Request::Verb::Put);
+  take_verb("call", Request::Verb::Call);
+  take_verb("release", Request::Verb::Release);
+  take_verb("advise", Request::Verb::Advise);
+  if (verbs != 1) bad_request("a request has exactly one of new, get, put, call, release, advise");
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const std::string& key = it.key();
+    if (key == "new" || key == "get" || key == "put" || key == "call" || key == "release" || key == "advise") continue;
+    if (key == "args") {
+      if (!it->is_array()) bad_request("\"args\" takes an array");
+      r.args.assign(it->begin(), it->end());
+    } else if (key == "value") {
+      r.value = *it;
+    } else if (key == "as") {
+      if (!it->is_string() || it->get<std::string>().empty()) bad_request("\"as\" takes a non-empty string");
+      r.as = it->get<std::string>();
+    } else {
+      bad_request("unknown key \"" + key + "\"");
+    }
+  }
+  if (r.verb == Request::Verb::Put && !r.value) bad_request("\"put\" needs a \"value\"");
+  if (r.verb != Request::Verb::Put && r.value) bad_request("\"value\" belongs to \"put\"");
+  return r;
+}
+
+ScriptHost::ScriptHost(std::ostream& out) : out_(out) {
+  platform::set_message_box_handler([this](const platform::MessageBoxRequest& box) {
+    print(Json{{"msgbox", {{"text", box.text}, {"title", box.title}, {"style", box.style}}}});
+    return platform::kMessageBoxOk;
+  });
+}
+
+ScriptHost::~ScriptHost() {
+  for (auto& [source, cookie] : advised_)
+    if (auto container = query<IConnectionPointContainer>(source.get())) container->Unadvise(cookie);
+  advised_.clear();
+  names_.clear();
+  platform::set_message_box_handler(nullptr);
+}
+
+void ScriptHost::print(const Json& line) {
+  out_ << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+  out_.flush();
+}
+
+Ref<IDispatch> ScriptHost::lookup(const std::string& name) const {
+  auto it = names_.find(name);
+  return it == names_.end() ? Ref<IDispatch>() : it->second;
+}
+
+Json ScriptHost::execute(const Request& request) {
+  auto by_name = [this](const std::string& n) { return lookup(n); };
+  std::vector<Variant> args;
+  for (const Json& a : request.args) args.push_back(variant_from_json(a, by_name));
+
+  Variant result;
+  switch (request.verb) {
+    case Request::Verb::New: result = Variant(create_object(request.target)); break;
+    case Request::Verb::Release:
+      if (names_.erase(request.target) == 0) bad_request("no object named " + request.target);
+      break;
+    case Request::Verb::Advise: {
+      Ref<IDispatch> source = lookup(request.target);
+      if (!source) bad_request("no object named " + request.target);
+      const TypeInfo& info = source->GetTypeInfo();
+      auto container = query<IConnectionPointContainer>(source.get());
+      if (!container || !info.events) bad_request(request.target + " raises no events");
+      std::string from = request.target;
+      auto listener = CallbackListener::make([this, from, events = *info.events](std::int32_t dispid,
+                                                                                  std::span<Variant> values) {
+        std::string name = "#" + std::to_string(dispid);
+        for (const EventInfo& e : events.events)
+          if (e.dispid == dispid) name = e.name;
+        Json list = Json::array();
+        for (const Variant& v : values) list.push_back(json_from_variant(v));
+        print(Json{{"event", name}, {"from", from}, {"args", list}});
+      });
+      advised_.emplace_back(source, container->Advise(info.events->iid, listener.get()));
+      break;
+    }
+    case Request::Verb::Get:
+    case Request::Verb::Put:
+    case Request::Verb::Call: {
+      std::vector<std::string> path = split_path(request.target);
+      Ref<IDispatch> object = lookup(path[0]);
+      if (!object) bad_request("no object named " + path[0]);
+      if (path.size() < 2) bad_request("\"" + request.target + "\" names no member");
+      for (std::size_t i = 1; i + 1 < path.size(); ++i) {
+        object = invoke_by_name(object.get(), path[i], InvokeKind::PropertyGet, {}).to_object();
+        if (!object) raise_runtime_error(err::kObjectNotSet);
+      }
+      const std::string& member = path.back();
+      if (request.verb == Request::Verb::Put) {
+        args.push_back(variant_from_json(*request.value, by_name));
+        invoke_by_name(object.get(), member, InvokeKind::PropertyPut, args);
+        args.pop_back();
+      } else {
+        InvokeKind kind = request.verb == Request::Verb::Get ? InvokeKind::PropertyGet : InvokeKind::Method;
+        result = invoke_by_name(object.get(), member, kind, args);
+      }
+      break;
+    }
+  }
+  if (request.as) {
+    if (!result.is_object() || !result.to_object()) bad_request("the result is no object to name");
+    names_[*request.as] = result.to_object();
+  }
+  Json answer{{"ok", true}, {"result", json_from_variant(result)}};
+  Json list = Json::array();
+  for (const Variant& v : args) list.push_back(json_from_variant(v));
+  answer["args"] = list;
+  return answer;
+}
+
+bool ScriptHost::run_line(const std::string& line) {
+  if (line.find_first_not_of(" \t\r") == std::string::npos) return true;
+  try {
+    print(execute(parse_request(line)));
+    return true;
+  } catch (const RaisedError& e) {
+    print(Json{{"ok", false},
+               {"error", {{"number", e.number()}, {"source", e.source()}, {"description", e.description()}}}});
+  } catch (const std::exception& e) {
+    print(Json{{"ok", false},
+               {"error", {{"number", err::kInvalidArgument}, {"source", "ovik"}, {"description", e.what()}}}});
+  }
+  return false;
+}
+
+int ScriptHost::run(std::istream& in) {
+  int failed = 0;
+  for (std::string line; std::getline(in, line);)
+    if (!run_line(line)) ++failed;
+  return failed;
+}
+
+}  // namespace ovik::host

@@ -1,0 +1,52 @@
+// The automation host behind `ovik script`: one JSON request per line, one JSON answer per line,
+// in order. Message boxes and events that happen during a request are printed as lines of their
+// own before its answer. A bad line gets an error answer and the host goes on with the next.
+#pragma once
+
+#include <iosfwd>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "json_value.h"
+#include "ovik/unknown.h"
+
+namespace ovik::host {
+
+// A request as read from its line, before anything is done.
+struct Request {
+  enum class Verb { New, Get, Put, Call, Release, Advise } verb = Verb::Call;
+  std::string target;              // progid for New; "name.Member.Member" for Get/Put/Call; a name otherwise
+  std::vector<Json> args;          // argument values, still JSON (names are resolved when run)
+  std::optional<Json> value;       // the new value of a Put
+  std::optional<std::string> as;   // name for the result
+};
+
+// Raises RaisedError 5 for malformed JSON or a request of no known form.
+Request parse_request(const std::string& line);
+
+class ScriptHost {
+ public:
+  // Installs the host's message box handler for its lifetime (nothing blocks).
+  explicit ScriptHost(std::ostream& out);
+  ~ScriptHost();
+  ScriptHost(const ScriptHost&) = delete;
+  ScriptHost& operator=(const ScriptHost&) = delete;
+
+  // Runs one line and prints its answer (blank lines are skipped). Returns false when it failed.
+  bool run_line(const std::string& line);
+  // Runs every line of the stream; returns the number of failed requests.
+  int run(std::istream& in);
+
+ private:
+  Json execute(const Request& request);
+  Ref<IDispatch> lookup(const std::string& name) const;
+  void print(const Json& line);
+
+  std::ostream& out_;
+  std::map<std::string, Ref<IDispatch>> names_;
+  std::vector<std::pair<Ref<IDispatch>, std::uint32_t>> advised_;
+};
+
+}  // namespace ovik::host
