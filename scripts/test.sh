@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts a throwaway PostgreSQL for the ODBC tests, runs the
+# whole test suite with CTest, and stops the server again.
+#   scripts/test.sh             build/ with warnings as errors
+#   scripts/test.sh --sanitize  build-asan/ with AddressSanitizer and UndefinedBehaviorSanitizer
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+build=build
+flags=(-DOVIK_WERROR=ON)
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  flags+=(-DOVIK_SANITIZE=ON -DOVIK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+cmake -S . -B "$build" -G Ninja "${flags[@]}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+pgdir=""
+if [ -x scripts/pg-test-server.sh ]; then
+  pgdir=$(mktemp -d /tmp/ovik-pg.XXXXXX)
+  if scripts/pg-test-server.sh start "$pgdir"; then
+    # shellcheck disable=SC1091
+    source "$pgdir/env.sh"
+    trap 'scripts/pg-test-server.sh stop "$pgdir" || true' EXIT
+  else
+    echo "warning: no PostgreSQL test server could be started; its tests will be skipped" >&2
+    rm -rf "$pgdir"
+  fi
+fi
+
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300

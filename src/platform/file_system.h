@@ -1,0 +1,42 @@
+// The few file operations of the log, trace and settings code, as a facility (see facility.h)
+// so that tests can inject faults. Every virtual member of the base class is the real Linux
+// implementation; a fake overrides only what it changes.
+//
+// Paths are narrow byte strings as the file system takes them. No member throws: a failure is
+// the false, empty or missing result documented for it, and leaves nothing open behind.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/facility.h"
+
+namespace ovik::platform {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Whether any entry (file, folder, link, even a dangling one) has this name.
+  virtual bool exists(const std::string& path);
+  // Creates the last level of `path` only (mode 0777 less the umask). True when a folder of
+  // that name exists afterwards, also when another process created it first.
+  virtual bool create_directory(const std::string& path);
+  // Appends `bytes` exactly as given (the caller includes the line's end) with one write(2) on
+  // a descriptor opened O_APPEND, so whole lines from several processes never interleave. The
+  // file is created with mode 0640 (less the umask) when missing. False on any failure.
+  virtual bool append_line(const std::string& path, std::string_view bytes);
+  // The names (not paths) of the regular files in `folder`, links to regular files included,
+  // without folders, other kinds of entry and hidden names (beginning with "."), in byte order.
+  // None when the folder cannot be listed.
+  virtual std::optional<std::vector<std::string>> list_files(const std::string& folder);
+  // Removes one file (or link); false when it cannot.
+  virtual bool remove_file(const std::string& path);
+  // The last modification time in whole seconds since 1970-01-01 UTC; none when unreadable.
+  virtual std::optional<std::int64_t> last_write_time_unix(const std::string& path);
+};
+
+}  // namespace ovik::platform

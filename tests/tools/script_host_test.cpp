@@ -1,0 +1,118 @@
+// The `ovik script` host as a late-bound client: requests, answers, by-reference write-back,
+// events and message boxes printed before the answer, and bad lines answered with errors.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "platform/user_interface.h"
+#include "script_host.h"
+#include "support/sample_class.h"
+#include "support/temp_dir.h"
+
+namespace ovik::host {
+namespace {
+
+std::vector<Json> run(const std::vector<std::string>& lines) {
+  std::ostringstream out;
+  {
+    ScriptHost host(out);
+    for (const auto& l : lines) host.run_line(l);
+  }
+  std::vector<Json> answers;
+  std::istringstream in(out.str());
+  for (std::string line; std::getline(in, line);) answers.push_back(Json::parse(line));
+  return answers;
+}
+
+TEST(ScriptHost, CreatesNamesCallsAndShowsByRefOutputs) {
+  testing::TempDir dir;
+  dir.write("app.ini", "[database]\nprovider=SQLite\n");
+  auto a = run({
+      R"({"new": "OvikEnvironment.clsIniFile", "as": "ini"})",
+      R"({"put": "ini.Path", "value": ")" + dir.str() + R"("})",
+      R"({"put": "ini.FileName", "value": "app.ini"})",
+      R"({"call": "ini.GetIni", "args": ["database", "provider"]})",
+      R"({"new": "OvikFrameTest.Sample", "as": "s"})",
+      R"({"call": "s.Shout", "args": ["hey"]})",
+      R"({"call": "s.Add", "args": [2]})",
+      R"({"get": "s.Name"})",
+      R"({"release": "s"})",
+      R"({"get": "s.Name"})",
+  });
+  ASSERT_EQ(a.size(), 10u);
+  EXPECT_EQ(a[0]["result"], Json({{"object", "clsIniFile"}}));
+  EXPECT_EQ(a[3]["result"], "SQLite");
+  EXPECT_EQ(a[5]["args"], Json::array({"hey!"}));  // the by-reference argument as it stands after the call
+  EXPECT_EQ(a[6]["result"], 12);                    // the optional argument took its default
+  EXPECT_EQ(a[7]["result"], "sample");
+  EXPECT_EQ(a[8]["ok"], true);
+  EXPECT_EQ(a[9]["ok"], false);
+}
+
+TEST(ScriptHost, BadLinesGetErrorAnswersAndTheHostGoesOn) {
+  auto a = run({
+      "not json",
+      R"(["an", "array"])",
+      R"({"new": "OvikEnvironment.clsIniFile"})",
+      R"({"new": "OvikEnvironment.clsNothing"})",
+      R"({"new": "OvikFrameTest.Sample", "as": "s"})",
+      R"({"call": "s.NoSuchMember"})",
+      R"({"call": "s.Add", "args": []})",
+      R"({"call": "s.Add", "args": ["abc"]})",
+      R"({"call": "s.Add", "args": [{"ref": "nobody"}]})",
+      R"({"call": "s.Add", "args": [{"weird": 1}]})",
+      R"({"call": "s.Fail"})",
+      R"({"get": "s.Name", "bogus": 1})",
+      R"({"call": "s.Add", "args": [40]})",
+  });
+  ASSERT_EQ(a.size(), 13u);
+  auto number = [&](std::size_t i) { return a[i]["error"]["number"].get<int>(); };
+  EXPECT_EQ(number(0), 5);
+  EXPECT_EQ(number(1), 5);
+  EXPECT_EQ(a[2]["ok"], true);
+  EXPECT_EQ(number(3), 429);
+  EXPECT_EQ(number(5), 438);
+  EXPECT_EQ(number(6), 450);
+  EXPECT_EQ(number(7), 13);
+  EXPECT_EQ(number(8), 5);
+  EXPECT_EQ(number(9), 13);
+  EXPECT_EQ(number(10), 60000);
+  EXPECT_EQ(a[10]["error"]["source"], "Sample");
+  EXPECT_EQ(a[10]["error"]["description"], "it failed");
+  EXPECT_EQ(number(11), 5);
+  EXPECT_EQ(a[12]["result"], 50);
+}
+
+TEST(ScriptHost, EventsAndMessageBoxesComeBeforeTheirAnswer) {
+  std::ostringstream out;
+  ScriptHost host(out);
+  host.run_line(R"({"new": "OvikFrameTest.Sample", "as": "s"})");
+  host.run_line(R"({"advise": "s"})");
+  host.run_line(R"({"call": "s.Fire", "args": [7]})");
+  platform::Facility<platform::UserInterface>::get().message_box("本文", "警告", 64);
+  host.run_line(R"({"get": "s.Name"})");
+  std::istringstream in(out.str());
+  std::vector<Json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[2], Json({{"event", "Tick"}, {"from", "s"}, {"args", Json::array({"tick", 7})}}));
+  EXPECT_EQ(lines[3]["ok"], true);
+  EXPECT_EQ(lines[4], Json({{"msgbox", {{"text", "本文"}, {"title", "警告"}, {"style", 64}}}}));
+}
+
+TEST(ScriptHost, ValuesKeepTheirTypesBothWays) {
+  auto roundtrip = [](const Json& j) { return json_from_variant(variant_from_json(j, nullptr)); };
+  for (const Json& j : {Json("text"), Json(12), Json(true), Json(nullptr), Json(1.5), Json({{"empty", true}}),
+                        Json({{"currency", "1234.5"}}), Json({{"currency", "-0.0001"}}),
+                        Json({{"date", "2024-01-05 09:03:00"}}), Json({{"date", "1899-12-30 00:00:00"}}),
+                        Json({{"object", nullptr}}), Json(5000000000LL)}) {
+    EXPECT_EQ(roundtrip(j), j) << j.dump();
+  }
+  EXPECT_EQ(variant_from_json(Json(12), nullptr).type(), VarType::Long);
+  EXPECT_EQ(variant_from_json(Json(5000000000LL), nullptr).type(), VarType::LongLong);
+  EXPECT_THROW(variant_from_json(Json({{"currency", "1.23456"}}), nullptr), RaisedError);
+  EXPECT_THROW(variant_from_json(Json({{"date", "2023-02-29"}}), nullptr), RaisedError);
+}
+
+}  // namespace
+}  // namespace ovik::host
