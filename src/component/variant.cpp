@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "ovik/error.h"
+#include "platform/clock.h"
 #include "platform/locale_rules.h"
 
 namespace ovik {
@@ -63,6 +64,9 @@ Variant default_value(const Ref<IDispatch>& object) {
   return object->Invoke(kDispidValue, InvokeKind::PropertyGet, {});
 }
 
+// A date written without its year takes the current one.
+int current_year() { return pl::Facility<pl::Clock>::get().local_now().year; }
+
 double currency_to_double(Currency c) { return static_cast<double>(c.scaled) / 10000.0; }
 
 }  // namespace
@@ -81,7 +85,7 @@ double Variant::to_double() const {
           double d = 0;
           if (auto st = pl::parse_double(v, d); st != pl::ConvStatus::Ok) {
             // A date text is a number too for the runtime (its day count).
-            if (auto date = pl::parse_date(v, 2000)) return date->ole;
+            if (auto date = pl::parse_date(v, current_year())) return date->ole;
             fail(st);
           }
           return d;
@@ -175,8 +179,7 @@ bool Variant::to_bool() const {
 DateTime Variant::to_date() const {
   if (auto* d = std::get_if<DateTime>(&v_)) return *d;
   if (auto* s = std::get_if<std::string>(&v_)) {
-    auto now_year = 2000;  // only used for a date written without its year
-    if (auto parsed = pl::parse_date(*s, now_year)) return DateTime{parsed->ole};
+    if (auto parsed = pl::parse_date(*s, current_year())) return DateTime{parsed->ole};
     double d = 0;
     if (pl::parse_double(*s, d) == pl::ConvStatus::Ok) {
       pl::CivilDateTime c = pl::civil_from_ole(d);
