@@ -1,0 +1,265 @@
+#include "platform/codepage.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cerrno>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace ovik::platform {
+
+namespace {
+
+constexpr std::string_view kUtf8 = "UTF-8";
+
+// Codeset names are matched the way iconv matches them: case and "-"/"_" do not matter.
+std::string normalized(std::string_view codeset) {
+  std::string out;
+  out.reserve(codeset.size());
+  for (char c : codeset) {
+    if (c == '-' || c == '_') continue;
+    out.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+  }
+  return out;
+}
+
+bool in(unsigned char c, unsigned lo, unsigned hi) { return c >= lo && c <= hi; }
+
+bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Replaces every invalid sequence by "?"; valid input is copied in one piece.
+std::string sanitized_utf8(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t n = utf8_sequence_length(text, pos);
+    if (n == 0) break;
+    pos += n;
+  }
+  if (pos == text.size()) return std::string(text);
+  std::string out(text.substr(0, pos));
+  out.reserve(text.size());
+  while (pos < text.size()) {
+    std::size_t n = utf8_sequence_length(text, pos);
+    if (n == 0) {
+      out.push_back('?');
+      n = 1;
+    } else {
+      out.append(text.substr(pos, n));
+    }
+    pos += n;
+  }
+  return out;
+}
+
+class IconvHandle {
+ public:
+  IconvHandle(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {}
+  ~IconvHandle() {
+    if (valid()) iconv_close(cd_);
+  }
+  IconvHandle(const IconvHandle&) = delete;
+  IconvHandle& operator=(const IconvHandle&) = delete;
+
+  bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+// iconv_open loads and parses gconv tables, far more than one INI value costs to convert, so each
+// thread keeps the converters it has opened. A failed open is cached too, to fail fast next time.
+IconvHandle& converter(std::string_view to, std::string_view from) {
+  struct Entry {
+    std::string to, from;
+    std::unique_ptr<IconvHandle> handle;
+  };
+  thread_local std::vector<Entry> cache;
+  for (Entry& e : cache) {
+    if (e.to == to && e.from == from) return *e.handle;
+  }
+  Entry e{std::string(to), std::string(from), nullptr};
+  e.handle = std::make_unique<IconvHandle>(e.to, e.from);
+  cache.push_back(std::move(e));
+  return *cache.back().handle;
+}
+
+// Runs iconv over `input`, putting "?" (converted into the target) for each character it cannot
+// take; `source` tells how far to skip over such a character.
+std::string convert(std::string_view input, IconvHandle& cd, CharScheme source) {
+  std::string out;
+  out.reserve(input.size() + input.size() / 2 + 8);
+  iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+
+  char chunk[1024];
+  auto run = [&](const char* data, std::size_t length, std::size_t& consumed) -> int {
+    char* in = const_cast<char*>(data);  // iconv's signature is not const-correct; it only reads
+    std::size_t in_left = length;
+    int error = 0;
+    for (;;) {
+      char* out_ptr = chunk;
+      std::size_t out_left = sizeof chunk;
+      std::size_t r = data == nullptr ? iconv(cd.get(), nullptr, nullptr, &out_ptr, &out_left)
+                                      : iconv(cd.get(), &in, &in_left, &out_ptr, &out_left);
+      error = r == static_cast<std::size_t>(-1) ? errno : 0;
+      out.append(chunk, static_cast<std::size_t>(out_ptr - chunk));
+      if (error != E2BIG) break;
+    }
+    consumed = length - in_left;
+    return error;
+  };
+
+  auto put_replacement = [&] {
+    std::size_t ignored = 0;
+    if (run("?", 1, ignored) != 0) out.push_back('?');
+  };
+
+  std::size_t pos = 0;
+  while (pos < input.size()) {
+    std::size_t consumed = 0;
+    int error = run(input.data() + pos, input.size() - pos, consumed);
+    pos += consumed;
+    if (error == 0) break;
+    put_replacement();
+    if (error == EINVAL) break;  // a sequence cut off at the end of the input
+    if (pos < input.size()) pos += narrow_char_length(input, pos, source);
+  }
+  std::size_t ignored = 0;
+  run(nullptr, 0, ignored);  // return a stateful target to its initial shift state
+  return out;
+}
+
+}  // namespace
+
+std::string codeset_for_locale(const char* locale_name) {
+  locale_t loc = newlocale(LC_CTYPE_MASK, locale_name, static_cast<locale_t>(nullptr));
+  if (loc == static_cast<locale_t>(nullptr)) return std::string(kUtf8);
+  const char* name = nl_langinfo_l(CODESET, loc);
+  std::string codeset = name != nullptr ? name : "";
+  freelocale(loc);
+  // The C/POSIX locale is what servers and CI run under; their files are UTF-8 in practice.
+  if (codeset.empty() || normalized(codeset) == "ANSIX3.41968" || normalized(codeset) == "ASCII") {
+    return std::string(kUtf8);
+  }
+  return codeset;
+}
+
+std::string narrow_codeset() {
+  static const std::string codeset = codeset_for_locale("");
+  return codeset;
+}
+
+CharScheme char_scheme(std::string_view codeset) {
+  const std::string n = normalized(codeset);
+  if (n == "UTF8") return CharScheme::utf8;
+  if (n == "CP932" || n == "SHIFTJIS" || n == "SJIS" || n == "MSKANJI" || n == "WINDOWS31J" ||
+      n == "IBM943" || n == "IBM932" || n == "CSSHIFTJIS" || n == "SHIFTJISX0213") {
+    return CharScheme::shift_jis;
+  }
+  if (n == "GBK" || n == "CP936" || n == "GB18030" || n == "BIG5" || n == "BIG5HKSCS" || n == "CP950" ||
+      n == "CP949" || n == "UHC" || n == "JOHAB" || n == "MS936" || n == "WINDOWS936") {
+    return CharScheme::double_byte;
+  }
+  if (n.rfind("EUC", 0) == 0) return CharScheme::euc;
+  return CharScheme::single_byte;
+}
+
+std::size_t utf8_sequence_length(std::string_view bytes, std::size_t pos) {
+  const std::size_t left = bytes.size() - pos;
+  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[pos + i]); };
+  const unsigned char c = b(0);
+  if (c < 0x80) return 1;
+  if (in(c, 0xC2, 0xDF)) return left >= 2 && is_continuation(b(1)) ? 2 : 0;
+  if (in(c, 0xE0, 0xEF)) {
+    if (left < 3) return 0;
+    const unsigned lo = c == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+    const unsigned hi = c == 0xED ? 0x9F : 0xBF;  // no surrogates
+    return in(b(1), lo, hi) && is_continuation(b(2)) ? 3 : 0;
+  }
+  if (in(c, 0xF0, 0xF4)) {
+    if (left < 4) return 0;
+    const unsigned lo = c == 0xF0 ? 0x90 : 0x80;
+    const unsigned hi = c == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
+    return in(b(1), lo, hi) && is_continuation(b(2)) && is_continuation(b(3)) ? 4 : 0;
+  }
+  return 0;
+}
+
+std::size_t narrow_char_length(std::string_view bytes, std::size_t pos, CharScheme scheme) {
+  const unsigned char c = static_cast<unsigned char>(bytes[pos]);
+  if (c < 0x80) return 1;
+  const std::size_t left = bytes.size() - pos;
+  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[pos + i]); };
+  switch (scheme) {
+    case CharScheme::single_byte:
+      return 1;
+    case CharScheme::utf8: {
+      std::size_t n = utf8_sequence_length(bytes, pos);
+      return n == 0 ? 1 : n;
+    }
+    case CharScheme::shift_jis:
+      if ((in(c, 0x81, 0x9F) || in(c, 0xE0, 0xFC)) && left >= 2 &&
+          (in(b(1), 0x40, 0x7E) || in(b(1), 0x80, 0xFC))) {
+        return 2;
+      }
+      return 1;
+    case CharScheme::double_byte:
+      if (!in(c, 0x81, 0xFE) || left < 2) return 1;
+      if (in(b(1), 0x30, 0x39)) {  // GB18030 four-byte form
+        return left >= 4 && in(b(2), 0x81, 0xFE) && in(b(3), 0x30, 0x39) ? 4 : 1;
+      }
+      return in(b(1), 0x40, 0x7E) || in(b(1), 0x80, 0xFE) ? 2 : 1;
+    case CharScheme::euc:
+      if (c == 0x8F) return left >= 3 && in(b(1), 0xA1, 0xFE) && in(b(2), 0xA1, 0xFE) ? 3 : 1;
+      if (c == 0x8E) return left >= 2 && in(b(1), 0xA1, 0xFE) ? 2 : 1;
+      return in(c, 0xA1, 0xFE) && left >= 2 && in(b(1), 0xA1, 0xFE) ? 2 : 1;
+  }
+  return 1;
+}
+
+std::string to_narrow(std::string_view utf8, std::string_view codeset) {
+  if (char_scheme(codeset) == CharScheme::utf8) return sanitized_utf8(utf8);
+  IconvHandle& cd = converter(codeset, kUtf8);
+  // An unknown codeset cannot be honoured; valid UTF-8 is the least surprising stand-in.
+  if (!cd.valid()) return sanitized_utf8(utf8);
+  return convert(utf8, cd, CharScheme::utf8);
+}
+
+std::string from_narrow(std::string_view bytes, std::string_view codeset) {
+  const CharScheme scheme = char_scheme(codeset);
+  if (scheme == CharScheme::utf8) return sanitized_utf8(bytes);
+  IconvHandle& cd = converter(kUtf8, codeset);
+  if (!cd.valid()) return sanitized_utf8(bytes);
+  return convert(bytes, cd, scheme);
+}
+
+std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes, CharScheme scheme) {
+  if (max_bytes >= bytes.size()) return bytes.size();
+  if (scheme == CharScheme::single_byte) return max_bytes;
+  if (scheme == CharScheme::utf8) {
+    // UTF-8 resynchronises backwards: find the lead byte of the character the limit falls into.
+    std::size_t lead = max_bytes;
+    while (lead > 0 && max_bytes - lead < 3 && is_continuation(static_cast<unsigned char>(bytes[lead]))) {
+      --lead;
+    }
+    if (lead == max_bytes) return max_bytes;
+    return lead + narrow_char_length(bytes, lead, scheme) > max_bytes ? lead : max_bytes;
+  }
+  // Double-byte trail bytes overlap lead bytes, so only a scan from the start is reliable.
+  std::size_t pos = 0;
+  while (pos < max_bytes) {
+    const std::size_t n = narrow_char_length(bytes, pos, scheme);
+    if (pos + n > max_bytes) break;
+    pos += n;
+  }
+  return pos;
+}
+
+std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes, std::string_view codeset) {
+  return narrow_cut(bytes, max_bytes, char_scheme(codeset));
+}
+
+}  // namespace ovik::platform

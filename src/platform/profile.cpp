@@ -1,0 +1,585 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace ovik::platform {
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kCrLf = "\r\n";
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s) {
+  std::size_t b = 0;
+  std::size_t e = s.size();
+  while (b < e && is_blank(s[b])) ++b;
+  while (e > b && is_blank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+// A NUL ends the meaningful part of a line: names and values never hold one.
+std::string_view cut_at_nul(std::string_view s) {
+  const void* p = std::memchr(s.data(), '\0', s.size());
+  return p == nullptr ? s : s.substr(0, static_cast<std::size_t>(static_cast<const char*>(p) - s.data()));
+}
+
+std::size_t find_byte(std::string_view s, char c, std::size_t from) {
+  if (from >= s.size()) return s.size();
+  const void* p = std::memchr(s.data() + from, c, s.size() - from);
+  return p == nullptr ? s.size() : static_cast<std::size_t>(static_cast<const char*>(p) - s.data());
+}
+
+char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Both names already trimmed. Letters are folded only where they stand as characters of their own.
+bool names_equal(std::string_view a, std::string_view b, CharScheme scheme) {
+  if (a.size() != b.size()) return false;
+  if (!hides_ascii(scheme)) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i] != b[i] && ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+    }
+    return true;
+  }
+  for (std::size_t i = 0; i < a.size();) {
+    const std::size_t n = narrow_char_length(a, i, scheme);
+    if (n == 1) {
+      if (a[i] != b[i] && ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+    } else if (a.compare(i, n, b, i, n) != 0) {
+      return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+// `s` starts just after "["; the name ends at the first "]" that is a character of its own.
+std::string_view header_name(std::string_view s, CharScheme scheme) {
+  s = cut_at_nul(s);
+  std::size_t end = 0;
+  if (!hides_ascii(scheme)) {
+    end = find_byte(s, ']', 0);
+  } else {
+    while (end < s.size() && s[end] != ']') end += narrow_char_length(s, end, scheme);
+    if (end > s.size()) end = s.size();
+  }
+  return trim(s.substr(0, end));
+}
+
+std::string_view unquoted(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+struct Line {
+  std::size_t begin = 0;
+  std::size_t content_end = 0;  // before the line break
+  std::size_t end = 0;          // after the line break
+  bool has_break() const { return end != content_end; }
+};
+
+// Splits text into lines at CR LF, LF or CR. The next CR and LF are each searched once and reused,
+// so CR-only and LF-only files both cost one pass.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text)
+      : text_(text),
+        pos_(text.substr(0, kBom.size()) == kBom ? kBom.size() : 0),
+        next_lf_(find_byte(text, '\n', pos_)),
+        next_cr_(find_byte(text, '\r', pos_)) {}
+
+  std::size_t start() const { return text_.substr(0, kBom.size()) == kBom ? kBom.size() : 0; }
+
+  // Moves to the next line whose first non-blank byte is "[", jumping over everything else with one
+  // byte search: outside the wanted section nothing but headers matters. A "[" that only blanks
+  // separate from a line break is a line's first character, never a trail byte.
+  void skip_to_header() {
+    std::size_t from = pos_;
+    for (;;) {
+      const std::size_t p = find_byte(text_, '[', from);
+      if (p == text_.size()) {
+        pos_ = p;
+        return;
+      }
+      std::size_t q = p;
+      while (q > pos_ && is_blank(text_[q - 1])) --q;
+      if (q == pos_ || text_[q - 1] == '\n' || text_[q - 1] == '\r') {
+        pos_ = q;
+        return;
+      }
+      from = p + 1;
+    }
+  }
+
+  bool next(Line& line) {
+    if (pos_ >= text_.size()) return false;
+    if (next_lf_ < pos_) next_lf_ = find_byte(text_, '\n', pos_);
+    if (next_cr_ < pos_) next_cr_ = find_byte(text_, '\r', pos_);
+    line.begin = pos_;
+    line.content_end = next_lf_ < next_cr_ ? next_lf_ : next_cr_;
+    if (line.content_end == text_.size()) {
+      line.end = text_.size();
+    } else if (text_[line.content_end] == '\r' && line.content_end + 1 < text_.size() &&
+               text_[line.content_end + 1] == '\n') {
+      line.end = line.content_end + 2;
+    } else {
+      line.end = line.content_end + 1;
+    }
+    pos_ = line.end;
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_;
+  std::size_t next_lf_;
+  std::size_t next_cr_;
+};
+
+enum class Kind { blank, comment, header, key, other };
+
+struct Parsed {
+  Kind kind = Kind::blank;
+  std::string_view name;   // header or key name, trimmed; a view into the text
+  std::string_view value;  // key lines: trimmed and unquoted
+};
+
+Parsed parse_line(std::string_view text, CharScheme scheme) {
+  Parsed p;
+  std::size_t i = 0;
+  while (i < text.size() && is_blank(text[i])) ++i;
+  if (i == text.size() || text[i] == '\0') return p;
+  if (text[i] == ';') {
+    p.kind = Kind::comment;
+  } else if (text[i] == '[') {
+    p.kind = Kind::header;
+    p.name = header_name(text.substr(i + 1), scheme);
+  } else {
+    text = cut_at_nul(text);
+    // "=" is below every trail byte range, so a plain byte search is safe in every code page.
+    const std::size_t eq = find_byte(text, '=', i);
+    if (eq == text.size()) {
+      p.kind = Kind::other;
+    } else {
+      p.kind = Kind::key;
+      p.name = trim(text.substr(i, eq - i));
+      p.value = unquoted(trim(text.substr(eq + 1)));
+    }
+  }
+  return p;
+}
+
+std::string_view line_text(std::string_view content, const Line& line) {
+  return content.substr(line.begin, line.content_end - line.begin);
+}
+
+std::size_t copy_value(std::string_view value, char* buffer, std::size_t size, CharScheme scheme) {
+  const std::size_t n = narrow_cut(value, size - 1, scheme);
+  if (n > 0) std::memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+  return n;
+}
+
+std::size_t copy_default(const char* default_value, char* buffer, std::size_t size, CharScheme scheme) {
+  std::string_view d = default_value == nullptr ? std::string_view() : std::string_view(default_value);
+  while (!d.empty() && d.back() == ' ') d.remove_suffix(1);
+  return copy_value(d, buffer, size, scheme);
+}
+
+// Names each followed by NUL, then one more NUL. A list that does not fit is cut (mid-name if need
+// be) and closed with two NULs, answering size - 2, as the Windows functions do.
+std::size_t copy_list(const std::vector<std::string_view>& names, char* buffer, std::size_t size) {
+  if (size < 2) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  std::size_t pos = 0;
+  for (std::string_view name : names) {
+    if (pos + name.size() + 1 > size - 1) {
+      // The previous name may already reach size - 2; its NUL then doubles as the first closing one.
+      const std::size_t room = pos < size - 2 ? size - 2 - pos : 0;
+      if (room > 0) std::memcpy(buffer + pos, name.data(), room < name.size() ? room : name.size());
+      buffer[size - 2] = '\0';
+      buffer[size - 1] = '\0';
+      return size - 2;
+    }
+    std::memcpy(buffer + pos, name.data(), name.size());
+    pos += name.size();
+    buffer[pos++] = '\0';
+  }
+  buffer[pos] = '\0';
+  if (pos == 0) buffer[1] = '\0';
+  return pos;
+}
+
+std::vector<std::string_view> section_names(std::string_view content, CharScheme scheme) {
+  std::vector<std::string_view> names;
+  LineReader lines(content);
+  Line line;
+  while (lines.next(line)) {
+    const Parsed p = parse_line(line_text(content, line), scheme);
+    if (p.kind == Kind::header && !p.name.empty()) names.push_back(p.name);
+  }
+  return names;
+}
+
+std::vector<std::string_view> key_names(std::string_view content, std::string_view section,
+                                        CharScheme scheme) {
+  std::vector<std::string_view> names;
+  LineReader lines(content);
+  Line line;
+  bool in_section = false;
+  while (lines.next(line)) {
+    const Parsed p = parse_line(line_text(content, line), scheme);
+    if (p.kind == Kind::header) {
+      if (in_section) break;
+      in_section = names_equal(p.name, section, scheme);
+    } else if (in_section && p.kind == Kind::key && !p.name.empty()) {
+      names.push_back(p.name);
+    }
+  }
+  return names;
+}
+
+bool has_line_break(const char* s) { return s != nullptr && std::strpbrk(s, "\r\n") != nullptr; }
+
+// Where a write lands: the first matching section, its first matching key and its last key line.
+struct Target {
+  std::optional<Line> header;
+  std::optional<Line> key;
+  std::string_view key_name;  // as spelled in the file
+  std::optional<Line> last_key;
+};
+
+Target locate(std::string_view content, std::string_view section, std::string_view key, CharScheme scheme) {
+  Target t;
+  LineReader lines(content);
+  Line line;
+  while (lines.next(line)) {
+    const Parsed p = parse_line(line_text(content, line), scheme);
+    if (p.kind == Kind::header) {
+      if (t.header) break;
+      if (names_equal(p.name, section, scheme)) t.header = line;
+    } else if (t.header && p.kind == Kind::key) {
+      t.last_key = line;
+      if (!t.key && names_equal(p.name, key, scheme)) {
+        t.key = line;
+        t.key_name = p.name;
+      }
+    }
+  }
+  return t;
+}
+
+std::string without_sections(std::string_view content, std::string_view section, CharScheme scheme) {
+  std::string out;
+  out.reserve(content.size());
+  LineReader lines(content);
+  out.append(content.substr(0, lines.start()));
+  Line line;
+  bool dropping = false;
+  while (lines.next(line)) {
+    const Parsed p = parse_line(line_text(content, line), scheme);
+    if (p.kind == Kind::header) dropping = names_equal(p.name, section, scheme);
+    if (!dropping) out.append(content.substr(line.begin, line.end - line.begin));
+  }
+  return out;
+}
+
+// ---- files ----
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  // close() reports delayed write errors, which a caller that is about to rename must see.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+enum class ReadStatus { ok, missing, failed };
+
+// One open, fstat and (usually) one read. O_NONBLOCK keeps a FIFO in the file's place from hanging
+// the caller; anything but a regular file is refused.
+ReadStatus read_file(const std::string& path, std::string& out, struct stat& st) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return ReadStatus::failed;
+  out.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t got = 0;
+  while (got < out.size()) {
+    const ssize_t n = ::read(fd.get(), out.data() + got, out.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ReadStatus::failed;
+    }
+    if (n == 0) break;  // shrank since fstat
+    got += static_cast<std::size_t>(n);
+  }
+  out.resize(got);
+  return ReadStatus::ok;
+}
+
+// The lookup path, which runs at every settings read: one open and, for any file that fits the
+// buffer, one read. A read that comes back short is the end of a regular file, so only a full buffer
+// needs fstat, to learn how much more there is or to refuse a device that never ends. (The write path
+// uses read_file, which checks the file's type first, because it writes back what it read.)
+std::string_view read_for_lookup(const std::string& path, std::string& buffer) {
+  constexpr std::size_t kInitial = std::size_t{1} << 16;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) return {};
+  if (buffer.size() < kInitial) buffer.resize(kInitial);
+  std::size_t got = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer.data() + got, buffer.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {};
+    }
+    got += static_cast<std::size_t>(n);
+    if (got < buffer.size()) break;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    const std::size_t wanted = static_cast<std::size_t>(st.st_size) + 1;
+    buffer.resize(wanted > 2 * buffer.size() ? wanted : 2 * buffer.size());
+  }
+  return std::string_view(buffer.data(), got);
+}
+
+bool write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+std::string temp_name(const std::string& folder, const std::string& base) {
+  static std::atomic<unsigned> counter{0};
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return folder + "/." + base + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+         std::to_string(ts.tv_nsec);
+}
+
+// Writes `content` to a new file beside `path` and renames it over `path`, so readers see either the
+// old file or the new one. `old` carries the replaced file's mode and owner, or is null for a new file
+// (which then gets 0666 less the umask, like any created file).
+bool replace_file(const std::string& path, std::string_view content, const struct stat* old) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+
+  std::string temp;
+  UniqueFd fd;
+  for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
+    temp = temp_name(folder, base);
+    fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+    if (fd.get() < 0 && errno != EEXIST) return false;
+  }
+  if (fd.get() < 0) return false;
+
+  bool ok = true;
+  if (old != nullptr) {
+    if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) {
+      // Best effort: only a privileged writer may hand the file back to its owner.
+      [[maybe_unused]] int ignored = ::fchown(fd.get(), old->st_uid, old->st_gid);
+    }
+    ok = ::fchmod(fd.get(), old->st_mode & 07777) == 0;
+  }
+  ok = ok && write_all(fd.get(), content) && ::fsync(fd.get()) == 0;
+  ok = fd.close() && ok;
+  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; the data is already safe, so a failure here changes nothing.
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+  return true;
+}
+
+CharScheme file_scheme() {
+  static const CharScheme scheme = char_scheme(narrow_codeset());
+  return scheme;
+}
+
+}  // namespace
+
+std::size_t get_profile_string_from_memory(std::string_view content, const char* section, const char* key,
+                                           const char* default_value, char* buffer, std::size_t size,
+                                           CharScheme scheme) {
+  if (buffer == nullptr || size == 0) return 0;
+  if (section == nullptr) return copy_list(section_names(content, scheme), buffer, size);
+  const std::string_view want_section = trim(section);
+  if (key == nullptr) {
+    const std::vector<std::string_view> names = key_names(content, want_section, scheme);
+    if (names.empty()) return copy_default(default_value, buffer, size, scheme);
+    return copy_list(names, buffer, size);
+  }
+  const std::string_view want_key = trim(key);
+
+  // The hot path: lines outside the section are only checked for a "[", and the scan stops at the key
+  // or at the end of the first matching section.
+  LineReader lines(content);
+  Line line;
+  bool in_section = false;
+  for (;;) {
+    if (!in_section) lines.skip_to_header();
+    if (!lines.next(line)) break;
+    std::string_view text = line_text(content, line);
+    std::size_t i = 0;
+    while (i < text.size() && is_blank(text[i])) ++i;
+    if (i == text.size()) continue;
+    if (text[i] == '[') {
+      if (in_section) break;
+      in_section = names_equal(header_name(text.substr(i + 1), scheme), want_section, scheme);
+      continue;
+    }
+    if (!in_section || text[i] == ';') continue;
+    text = cut_at_nul(text);
+    const std::size_t eq = find_byte(text, '=', i);
+    if (eq == text.size()) continue;
+    if (names_equal(trim(text.substr(i, eq - i)), want_key, scheme)) {
+      return copy_value(unquoted(trim(text.substr(eq + 1))), buffer, size, scheme);
+    }
+  }
+  return copy_default(default_value, buffer, size, scheme);
+}
+
+std::optional<std::string> write_profile_string_in_memory(std::string_view content, const char* section,
+                                                          const char* key, const char* value,
+                                                          CharScheme scheme) {
+  if (section == nullptr) {
+    // The Windows call with everything null only flushes its cache; there is none here.
+    if (key == nullptr && value == nullptr) return std::string(content);
+    return std::nullopt;
+  }
+  if (has_line_break(section) || has_line_break(key) || has_line_break(value)) return std::nullopt;
+
+  // Refuse names that would not read back as themselves, rather than write a file that hides them.
+  const std::string_view sec = trim(section);
+  const std::string header = "[" + std::string(sec) + "]";
+  const Parsed parsed_header = parse_line(header, scheme);
+  if (parsed_header.kind != Kind::header || parsed_header.name != sec) return std::nullopt;
+
+  if (key == nullptr) return without_sections(content, sec, scheme);
+
+  const std::string_view k = trim(key);
+  const std::string key_prefix = std::string(k) + "=";
+  const Parsed parsed_key = parse_line(key_prefix, scheme);
+  if (parsed_key.kind != Kind::key || parsed_key.name != k) return std::nullopt;
+
+  const Target t = locate(content, sec, k, scheme);
+  std::string out;
+  out.reserve(content.size() + header.size() + key_prefix.size() + (value ? std::strlen(value) : 0) + 8);
+
+  if (value == nullptr) {
+    if (!t.key) return std::string(content);
+    out.append(content.substr(0, t.key->begin));
+    out.append(content.substr(t.key->end));
+    return out;
+  }
+
+  if (t.key) {
+    // Keep the line's indentation and key spelling; only what follows the name is rewritten.
+    const std::size_t name_end =
+        static_cast<std::size_t>(t.key_name.data() - content.data()) + t.key_name.size();
+    out.append(content.substr(0, name_end));
+    out.push_back('=');
+    out.append(value);
+    out.append(t.key->has_break() ? content.substr(t.key->content_end, t.key->end - t.key->content_end)
+                                  : kCrLf);
+    out.append(content.substr(t.key->end));
+    return out;
+  }
+
+  if (t.header) {
+    const Line& anchor = t.last_key ? *t.last_key : *t.header;
+    out.append(content.substr(0, anchor.end));
+    if (!anchor.has_break()) out.append(kCrLf);
+    out.append(key_prefix).append(value).append(kCrLf);
+    out.append(content.substr(anchor.end));
+    return out;
+  }
+
+  out.append(content);
+  const std::size_t start = LineReader(content).start();
+  if (content.size() > start && content.back() != '\n' && content.back() != '\r') out.append(kCrLf);
+  out.append(header).append(kCrLf);
+  out.append(key_prefix).append(value).append(kCrLf);
+  return out;
+}
+
+std::size_t get_private_profile_string(const char* section, const char* key, const char* default_value,
+                                       char* buffer, std::size_t size, const std::string& path) {
+  if (buffer == nullptr || size == 0) return 0;
+  // Settings are read at every lookup; reusing the buffer spares an allocation per call. A buffer
+  // grown for a big file is not kept.
+  thread_local std::string file_buffer;
+  const std::string_view content = path.empty() ? std::string_view() : read_for_lookup(path, file_buffer);
+  const std::size_t n =
+      get_profile_string_from_memory(content, section, key, default_value, buffer, size, file_scheme());
+  if (file_buffer.size() > (std::size_t{1} << 16)) std::string().swap(file_buffer);
+  return n;
+}
+
+int write_private_profile_string(const char* section, const char* key, const char* value,
+                                 const std::string& path) {
+  if (path.empty()) return 0;
+  // Write through a symbolic link to its target rather than replacing the link with a plain file.
+  std::string target = path;
+  struct stat link_st {};
+  if (::lstat(path.c_str(), &link_st) == 0 && S_ISLNK(link_st.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) return 0;
+    target = resolved.get();
+  }
+
+  std::string old;
+  struct stat st {};
+  const ReadStatus status = read_file(target, old, st);
+  if (status == ReadStatus::failed) return 0;
+  const bool exists = status == ReadStatus::ok;
+  // The rename would replace a write-protected file as easily as any other; honour the protection.
+  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return 0;
+
+  const std::optional<std::string> next =
+      write_profile_string_in_memory(old, section, key, value, file_scheme());
+  if (!next) return 0;
+  if (*next == old) return 1;  // nothing to change (or, for a missing file, nothing to delete)
+  return replace_file(target, *next, exists ? &st : nullptr) ? 1 : 0;
+}
+
+}  // namespace ovik::platform
