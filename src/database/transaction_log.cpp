@@ -1,0 +1,188 @@
+#include "database/transaction_log.h"
+
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/file_system.h"
+#include "platform/module_info.h"
+#include "platform/user_interface.h"
+
+namespace ovik::trace {
+
+namespace pl = ovik::platform;
+
+namespace {
+
+std::string repeat(std::string_view piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+bool ascii_equal_ignore_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+std::string_view trim_blanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::string two(int n) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d", n);
+  return buf;
+}
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+}  // namespace
+
+std::string heavy_rule() { return "--" + repeat("━", 100); }
+std::string connect_line(std::string_view connection_string) {
+  return "-- Connected To [" + mask_passwords(connection_string) + "]";
+}
+std::string disconnect_line() { return "-- Disconnected"; }
+std::string begin_line() { return "Begin Transaction    " + repeat("-", 100); }
+std::string commit_line() { return "Commit Transaction   " + repeat("-", 100); }
+std::string rollback_line() { return "Rollback Transaction " + repeat("-", 100); }
+std::string failed_rollback_line() { return "Rollback Transaction   " + repeat("-", 100); }
+std::string error_line(std::string_view description) { return "  →error!! " + std::string(description); }
+
+std::string mask_passwords(std::string_view text) {
+  // Walks the items as a connection string parser would: a value may be quoted ("..." or '...',
+  // the quote doubled inside) or braced ({...}, "}}" inside), so a ";" inside it ends nothing.
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t eq = text.find('=', i);
+    std::size_t semi = text.find(';', i);
+    if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+      std::size_t end = semi == std::string_view::npos ? text.size() : semi + 1;
+      out.append(text.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    std::string_view key = trim_blanks(text.substr(i, eq - i));
+    out.append(text.substr(i, eq + 1 - i));
+    std::size_t v = eq + 1;
+    std::size_t start = v;
+    while (v < text.size() && (text[v] == ' ' || text[v] == '\t')) ++v;
+    std::size_t end = v;
+    if (v < text.size() && (text[v] == '"' || text[v] == '\'' || text[v] == '{')) {
+      const char close = text[v] == '{' ? '}' : text[v];
+      end = v + 1;
+      while (end < text.size()) {
+        if (text[end] == close) {
+          if (end + 1 < text.size() && text[end + 1] == close) {
+            end += 2;
+            continue;
+          }
+          ++end;
+          break;
+        }
+        ++end;
+      }
+      std::size_t next = text.find(';', end);
+      end = next == std::string_view::npos ? text.size() : next;
+    } else {
+      std::size_t next = text.find(';', v);
+      end = next == std::string_view::npos ? text.size() : next;
+    }
+    const bool secret = ascii_equal_ignore_case(key, "password") || ascii_equal_ignore_case(key, "pwd");
+    if (secret && trim_blanks(text.substr(start, end - start)).size() > 0)
+      out += "********";
+    else
+      out.append(text.substr(start, end - start));
+    i = end;
+    if (i < text.size()) {  // the ";" that ends the item
+      out += ';';
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string traced_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      out += ' ';
+      ++i;
+    } else if (text[i] == '\r' || text[i] == '\n') {
+      out += ' ';
+    } else {
+      out += text[i];
+    }
+  }
+  std::size_t first = out.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  std::size_t last = out.find_last_not_of(' ');
+  return out.substr(first, last - first + 1);
+}
+
+std::string form_field(const std::optional<std::string>& name) {
+  std::string out;
+  std::size_t characters = 0;
+  if (name) {
+    for (std::size_t i = 0; i < name->size() && characters < 15;) {
+      std::size_t len = 1;
+      while (i + len < name->size() && (static_cast<unsigned char>((*name)[i + len]) & 0xC0) == 0x80) ++len;
+      out.append(*name, i, len);
+      i += len;
+      ++characters;
+    }
+  }
+  out.append(15 - characters, ' ');
+  return out;
+}
+
+void put(std::string_view text, bool& purge_done) {
+  try {
+    pl::FileSystem& fs = pl::Facility<pl::FileSystem>::get();
+    const pl::ModuleInfo module = pl::Facility<pl::ModulePath>::get().module();
+    const std::string folder = module.folder + (module.folder.ends_with('/') ? "" : "/") + "transaction_log";
+    const std::string traced = traced_text(text);
+    if (!fs.exists(folder) && !fs.create_directory(folder)) return;
+    if (!purge_done) {
+      auto names = fs.list_files(folder);
+      if (!names) return;
+      // Same time of day, 30 calendar days back.
+      const std::int64_t now_unix = (pl::Facility<pl::Clock>::get().system_time_as_file_time() -
+                                     pl::kFileTimeOfUnixEpoch) / 10'000'000;
+      const std::int64_t limit = now_unix - 30 * kSecondsPerDay;
+      for (const std::string& name : *names) {
+        const std::string path = folder + "/" + name;
+        auto modified = fs.last_write_time_unix(path);
+        if (modified && *modified <= limit && !fs.remove_file(path)) return;
+      }
+      purge_done = true;
+    }
+    pl::Clock& clock = pl::Facility<pl::Clock>::get();
+    const pl::CivilNow day = clock.local_now();
+    const std::string file = folder + "/" + std::to_string(day.year) + "_" + two(day.month) + "_" + two(day.day) + "(" +
+                             module.base_name + ").log";
+    std::optional<std::string> form;
+    try {
+      form = pl::Facility<pl::UserInterface>::get().active_form_type_name();
+    } catch (...) {
+    }
+    const pl::CivilNow now = clock.local_now();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d %02d:%02d:%02d", now.year, now.month, now.day, now.hour,
+                  now.minute, now.second);
+    const std::string line =
+        "/* " + std::string(stamp) + "  active form : " + form_field(form) + "*/  " + traced + "\r\n";
+    fs.append_line(file, pl::to_narrow(line));
+  } catch (...) {
+    // A trace line that cannot be written is lost; the traced operation goes on.
+  }
+}
+
+}  // namespace ovik::trace

@@ -1,0 +1,38 @@
+// The connection trace file: one line per connection event, appended to the day's file
+// "<folder>/transaction_log/yyyy_mm_dd(<module>).log" beside the library, in the narrow code
+// page. Each line is an SQL comment followed by the traced text, so a day's file reads as an
+// annotated SQL script:
+//   /* yyyy/mm/dd hh:mm:ss  active form : <15 characters>*/  <text>
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ovik::trace {
+
+// "--" and 100 heavy horizontal lines.
+std::string heavy_rule();
+// "-- Connected To [" + the connection string with every password value masked + "]".
+std::string connect_line(std::string_view connection_string);
+std::string disconnect_line();
+std::string begin_line();
+std::string commit_line();
+std::string rollback_line();
+std::string failed_rollback_line();
+std::string error_line(std::string_view description);
+
+// The value of every Password/PWD item replaced by "********"; all other characters kept.
+std::string mask_passwords(std::string_view connection_string);
+// Line breaks (CR LF, then CR, then LF) become one space each; spaces at both ends go.
+std::string traced_text(std::string_view text);
+// Exactly 15 characters: the name cut or padded with spaces; 15 spaces when there is none.
+std::string form_field(const std::optional<std::string>& form_type_name);
+
+// Writes one traced line (the caller has checked that tracing is on). The folder is created when
+// missing and, while `purge_done` is false, files last modified 30 days ago or earlier are
+// deleted first; a failure there ends the call without writing and leaves `purge_done` false.
+// A failure to open or write the file loses the line silently. Never throws.
+void put(std::string_view text, bool& purge_done);
+
+}  // namespace ovik::trace

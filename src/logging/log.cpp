@@ -1,0 +1,173 @@
+#include "logging/log.h"
+
+#include <cstdio>
+
+#include "ovik/component.h"
+#include "ovik/describe.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/file_system.h"
+#include "platform/module_info.h"
+#include "platform/system_info.h"
+#include "platform/user_interface.h"
+
+namespace ovik {
+
+namespace pl = ovik::platform;
+
+namespace {
+
+std::string two(int n) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d", n % 100);
+  return buf;
+}
+
+std::string four(int n) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04d", n);
+  return buf;
+}
+
+// Every value that goes into SQL text has its apostrophes doubled.
+std::string quoted(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out;
+}
+
+// The name part of a log file comes from caller input (the application name) and the user name:
+// a "/" in it must not lead the file out of the log folder.
+std::string safe_file_name(std::string name) {
+  for (char& c : name)
+    if (c == '/' || c == '\0') c = '_';
+  return name;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+clsLog::clsLog() {
+  m_LogonUserName = pl::Facility<pl::SystemInfo>::get().user_name();
+  m_ProcessID = static_cast<std::int32_t>(pl::Facility<pl::UserInterface>::get().focused_window_process_id());
+  const pl::ModuleInfo module = pl::Facility<pl::ModulePath>::get().module();
+  m_AppName = module.base_name;
+  module_base_name_ = module.base_name;
+  m_LogFolder = module.folder + (module.folder.ends_with('/') ? "" : "/") + "log";
+  m_IsConnected = false;
+  DelLog(30);
+}
+
+clsLog::~clsLog() {
+  try {
+    if (m_cnLog && m_cnLog->get_State() == ado::adStateOpen) m_cnLog->Close();
+  } catch (...) {
+    // End steps report nothing to anyone.
+  }
+}
+
+clsLog::Dialect clsLog::dialect() const {
+  if (!m_cnLog) return Dialect::SqlServer;
+  const std::string provider = lower(m_cnLog->get_Provider());
+  return provider.rfind("sqlite", 0) == 0 ? Dialect::Sqlite : Dialect::SqlServer;
+}
+
+void clsLog::put_ServerConnectionString(std::string value) {
+  try {
+    if (m_cnLog) {
+      if (m_cnLog->get_State() == ado::adStateOpen) m_cnLog->Close();
+      m_cnLog.reset();
+    }
+    m_cnLog = new_connection();
+    m_cnLog->put_ConnectionString(value);
+    m_cnLog->Open("", "", "", ado::adOptionUnspecified);
+    m_IsConnected = true;
+    DelLog(30);
+  } catch (const std::exception& e) {
+    m_IsConnected = false;
+    std::string title = "ServerConnectionString";
+    std::string text = e.what();
+    PutLog(title, text);
+    m_cnLog.reset();
+  }
+}
+
+void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
+  std::string file_name;
+  try {
+    const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
+    file_name = safe_file_name(m_AppName + two(now.year) + two(now.month) + two(now.day) + "-" + m_LogonUserName +
+                               ".LOG");
+    const bool sqlite = dialect() == Dialect::Sqlite;
+    const std::string sql = "Insert into wkLog(\r\n"
+                            " ProcessID,\r\n"
+                            " LogonUserName,\r\n"
+                            " ApplicationName,\r\n"
+                            " AmendDate,\r\n"
+                            " Title,\r\n"
+                            " Comment\r\n"
+                            ")values(\r\n"
+                            " " + std::to_string(m_ProcessID) + ",\r\n"
+                            " '" + quoted(m_LogonUserName) + "',\r\n"
+                            " '" + quoted(m_AppName) + "',\r\n" +
+                            (sqlite ? " datetime('now','localtime'),\r\n" : " getdate(),\r\n") +
+                            " '" + quoted(strTitle) + "',\r\n"
+                            " '" + quoted(strComment) + "'\r\n"
+                            ")\r\n";
+    if (m_IsConnected) {
+      Variant affected;
+      m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
+      if (m_cnLog->get_Errors()->get_Count() != 0) m_IsConnected = false;
+      if (m_IsConnected) return;
+    }
+  } catch (...) {
+    // The entry goes to the file instead; the state stays, so the next entry tries the table again.
+  }
+  if (file_name.empty()) return;
+  WriteLogFile(m_LogFolder, file_name, strTitle, strComment);
+}
+
+void clsLog::WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
+                          std::string text) {
+  try {
+    for (char& c : text)
+      if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+    pl::FileSystem& fs = pl::Facility<pl::FileSystem>::get();
+    if (!fs.exists(folder) && !fs.create_directory(folder)) return;
+    const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
+    const std::string line = four(now.year) + "/" + two(now.month) + "/" + two(now.day) + " " + two(now.hour) +
+                             ":" + two(now.minute) + ":" + two(now.second) + "\t" + std::to_string(m_ProcessID) +
+                             "\t" + m_LogonUserName + "\t" + m_AppName + "\t" + title + "\t" + text + "\r\n";
+    fs.append_line(folder + "/" + file_name, pl::to_narrow(line));
+  } catch (...) {
+    // A log entry that cannot be written is lost without a word: logging never fails its caller.
+  }
+}
+
+const TypeInfo& clsLog::type_info() {
+  static const TypeInfo info = [] {
+    TypeInfo t = class_info<_clsLog>("clsLog", Guid::of("49F87A91-03E3-4C76-A1ED-5EC5B0DEE108"), Instancing::Internal, 8);
+    Describe<_clsLog>(t)
+        .get("AppName", &_clsLog::get_AppName)
+        .put("AppName", &_clsLog::put_AppName, {"RHS"})
+        .put("ServerConnectionString", &_clsLog::put_ServerConnectionString, {"RHS"})
+        .method("PutLog", &_clsLog::PutLog, {"strTitle", "strComment"})
+        .method("DelLog", &_clsLog::DelLog, {"intKeepDays"});
+    return t;
+  }();
+  return info;
+}
+
+namespace {
+const ClassRegistration kRegistration(&clsLog::type_info);
+}  // namespace
+
+}  // namespace ovik

@@ -1,0 +1,120 @@
+// The purge of clsLog: rows of wkLog of the object's application, and the daily log files, dated
+// before the cutoff (today minus the days to keep). Nothing here reports a failure.
+#include <cstdio>
+#include <optional>
+
+#include "logging/log.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/locale_rules.h"
+
+namespace ovik {
+
+namespace pl = ovik::platform;
+
+namespace {
+
+// Today's local date minus `keep_days` calendar days; none when it cannot be computed (the
+// negation of -32768 does not fit, or the date leaves the calendar), so nothing is deleted then.
+std::optional<pl::CivilDateTime> cutoff_date(std::int16_t keep_days) {
+  if (keep_days == -32768) return std::nullopt;
+  const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
+  pl::CivilDateTime today;
+  today.year = now.year;
+  today.month = now.month;
+  today.day = now.day;
+  double ole = 0;
+  if (!pl::ole_from_civil(today, ole)) return std::nullopt;
+  pl::CivilDateTime cutoff = pl::civil_from_ole(ole - keep_days);
+  double check = 0;
+  if (!pl::ole_from_civil(cutoff, check) || check != ole - keep_days) return std::nullopt;
+  return cutoff;
+}
+
+std::string digits(int value, int width) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*d", width, value);
+  return buf;
+}
+
+void erase_all(std::string& text, const std::string& part) {
+  if (part.empty()) return;
+  for (std::size_t at; (at = text.find(part)) != std::string::npos;) text.erase(at, part.size());
+}
+
+// The first `count` characters (code points) of UTF-8 text.
+std::string first_characters(const std::string& text, std::size_t count) {
+  std::size_t i = 0;
+  for (std::size_t seen = 0; i < text.size() && seen < count; ++seen) {
+    ++i;
+    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+  }
+  return text.substr(0, i);
+}
+
+bool six_digits(const std::string& text) {
+  if (text.size() != 6) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+void clsLog::DelLog(std::int16_t intKeepDays) {
+  try {
+    if (m_IsConnected) {
+      if (auto cutoff = cutoff_date(intKeepDays))
+        delete_rows(digits(cutoff->year, 4) + digits(cutoff->month, 2) + digits(cutoff->day, 2));
+    }
+  } catch (...) {
+    // The rows stay; the files are examined all the same.
+  }
+  try {
+    delete_files(intKeepDays);
+  } catch (...) {
+  }
+}
+
+void clsLog::delete_rows(const std::string& cutoff_yyyymmdd) {
+  std::string app;
+  for (char c : m_AppName) {
+    if (c == '\'') app += '\'';
+    app += c;
+  }
+  std::string sql;
+  if (dialect() == Dialect::Sqlite) {
+    // SQLite compares a text with a number as "always greater": the date text is made a number.
+    sql = "delete from wkLog \r\nwhere \r\nApplicationName ='" + app +
+          "'\r\nand cast(strftime('%Y%m%d',AmendDate) as integer)<" + cutoff_yyyymmdd + "\r\n";
+  } else {
+    sql = "delete wkLog \r\nwhere \r\nApplicationName ='" + app + "'\r\nand convert(varchar,AmendDate,112)<" +
+          cutoff_yyyymmdd + "\r\n";
+  }
+  try {
+    Variant affected;
+    m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
+  } catch (...) {
+    // Its outcome is not looked at.
+  }
+}
+
+void clsLog::delete_files(std::int16_t keep_days) {
+  pl::FileSystem& fs = pl::Facility<pl::FileSystem>::get();
+  if (!fs.exists(m_LogFolder)) return;
+  auto names = fs.list_files(m_LogFolder);
+  if (!names) return;
+  for (const std::string& name : *names) {
+    std::string stripped = name;
+    erase_all(stripped, module_base_name_);
+    erase_all(stripped, ".log");
+    const std::string head = first_characters(stripped, 6);
+    auto cutoff = cutoff_date(keep_days);
+    if (!cutoff) return;
+    const std::string cutoff_text = digits(cutoff->year % 100, 2) + digits(cutoff->month, 2) + digits(cutoff->day, 2);
+    // Only a name that starts with a date of the library's own form is ever deleted.
+    if (six_digits(head) && head < cutoff_text) fs.remove_file(m_LogFolder + "/" + name);
+  }
+}
+
+}  // namespace ovik

@@ -1,0 +1,157 @@
+// The trace file's texts, its line layout and its purge of old files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "database/transaction_log.h"
+#include "platform/file_system.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+namespace ovik {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeFocus;
+using testing::FakeModule;
+using testing::TempDir;
+
+TEST(TraceTexts, PasswordsAreMaskedAndEverythingElseKept) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"Provider=SQLOLEDB;Password=secret;User ID=sa;Initial Catalog=db;Data Source=srv;Persist Security Info=True",
+       "Provider=SQLOLEDB;Password=********;User ID=sa;Initial Catalog=db;Data Source=srv;Persist Security Info=True"},
+      {"Provider=SQLite;Password=;User ID=", "Provider=SQLite;Password=;User ID="},  // nothing to hide
+      {"Password=\"ab;cd\";User ID=sa", "Password=********;User ID=sa"},
+      {"password = 'it''s;x' ; Data Source=x", "password =********; Data Source=x"},
+      {"DSN=pg;UID=u;PWD={a;b}}c};Port=5432", "DSN=pg;UID=u;PWD=********;Port=5432"},
+      {"Provider=MSDASQL;Data Source=pg;Extended Properties=\"x=1\"",
+       "Provider=MSDASQL;Data Source=pg;Extended Properties=\"x=1\""},
+      {"no items at all", "no items at all"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(trace::mask_passwords(c.in), c.out) << c.in;
+  EXPECT_EQ(trace::connect_line("Provider=SQLite;Password=x"), "-- Connected To [Provider=SQLite;Password=********]");
+}
+
+TEST(TraceTexts, RulesLabelsAndCleaning) {
+  EXPECT_EQ(trace::heavy_rule().substr(0, 2), "--");
+  EXPECT_EQ(trace::heavy_rule().size(), 2u + 100u * 3u);  // U+2501 is three bytes in UTF-8
+  EXPECT_EQ(trace::begin_line(), "Begin Transaction    " + std::string(100, '-'));
+  EXPECT_EQ(trace::commit_line(), "Commit Transaction   " + std::string(100, '-'));
+  EXPECT_EQ(trace::rollback_line(), "Rollback Transaction " + std::string(100, '-'));
+  EXPECT_EQ(trace::failed_rollback_line(), "Rollback Transaction   " + std::string(100, '-'));
+  EXPECT_EQ(trace::error_line("boom"), "  →error!! boom");
+  EXPECT_EQ(trace::traced_text("  select *\r\nfrom t\rwhere\nx = 1\r\n\r\n"), "select * from t where x = 1");
+  EXPECT_EQ(trace::traced_text("\r\n\n"), "");
+  EXPECT_EQ(trace::form_field(std::nullopt), std::string(15, ' '));
+  EXPECT_EQ(trace::form_field(std::string("frmOrder")), "frmOrder       ");
+  EXPECT_EQ(trace::form_field(std::string("frmOrderEntryWithALongName")), "frmOrderEntryWi");
+  EXPECT_EQ(trace::form_field(std::string("発注入力画面")), "発注入力画面         ");  // counted in characters
+}
+
+class TraceFileTest : public ::testing::Test {
+ protected:
+  std::string folder() const { return dir_.str() + "/app/bin/transaction_log"; }
+  std::string today_file() const { return folder() + "/2024_01_05(Ovik2Environment).log"; }
+  std::string read_today() const { return dir_.read("app/bin/transaction_log/2024_01_05(Ovik2Environment).log"); }
+  void age_file(const std::string& name, long long seconds_old) {
+    dir_.write("app/bin/transaction_log/" + name, "old\r\n");
+    const std::time_t when =
+        (clock_.system_time_as_file_time() - platform::kFileTimeOfUnixEpoch) / 10'000'000 - seconds_old;
+    struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (folder() + "/" + name).c_str(), times, 0), 0);
+  }
+
+  TempDir dir_;
+  FakeModule module_{dir_.str() + "/app/bin"};
+  FakeClock clock_{2024, 1, 5, 9, 3, 7};
+  FakeFocus focus_{1, std::string("frmOrder")};
+};
+
+TEST_F(TraceFileTest, OneLinePerTextWithTheFixedLayout) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  bool purged = false;
+  trace::put("select 1\r\nfrom t", purged);
+  focus_.set_form(std::nullopt);
+  trace::put(trace::disconnect_line(), purged);
+  EXPECT_TRUE(purged);
+  EXPECT_EQ(read_today(),
+            "/* 2024/01/05 09:03:07  active form : frmOrder       */  select 1 from t\r\n"
+            "/* 2024/01/05 09:03:07  active form :                */  -- Disconnected\r\n");
+}
+
+TEST_F(TraceFileTest, PurgeRunsOnceAndRetriesWhenItFailed) {
+  std::filesystem::create_directories(folder());
+  age_file("2023_12_06(Ovik2Environment).log", 30LL * 86400);       // exactly 30 days: deleted
+  age_file("2023_12_07(Ovik2Environment).log", 29LL * 86400);       // 29 days: kept
+  age_file("notes.txt", 31LL * 86400);                              // any name counts
+  bool purged = false;
+  trace::put("x", purged);
+  EXPECT_FALSE(std::filesystem::exists(folder() + "/2023_12_06(Ovik2Environment).log"));
+  EXPECT_TRUE(std::filesystem::exists(folder() + "/2023_12_07(Ovik2Environment).log"));
+  EXPECT_FALSE(std::filesystem::exists(folder() + "/notes.txt"));
+
+  // A second object (its own flag) purges again; the same object does not.
+  age_file("again.txt", 40LL * 86400);
+  trace::put("y", purged);
+  EXPECT_TRUE(std::filesystem::exists(folder() + "/again.txt"));
+  bool other = false;
+  trace::put("z", other);
+  EXPECT_FALSE(std::filesystem::exists(folder() + "/again.txt"));
+}
+
+class UndeletableFiles final : public platform::FileSystem {
+ public:
+  bool remove_file(const std::string&) override { return false; }
+};
+
+TEST_F(TraceFileTest, AFailedPurgeWritesNothingAndLeavesTheFlag) {
+  std::filesystem::create_directories(folder());
+  age_file("stuck.log", 60LL * 86400);
+  UndeletableFiles stuck;
+  platform::ScopedFake<platform::FileSystem> fake(stuck);
+  bool purged = false;
+  trace::put("lost", purged);
+  EXPECT_FALSE(purged);
+  EXPECT_FALSE(std::filesystem::exists(today_file()));
+}
+
+TEST_F(TraceFileTest, ManyProcessesAppendWholeLines) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  constexpr int kProcesses = 8, kLines = 2000;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      bool purged = false;
+      for (int i = 0; i < kLines; ++i)
+        trace::put("insert into t values(" + std::to_string(p) + ", " + std::to_string(i) + ", '" +
+                       std::string(120, 'x') + "')",
+                   purged);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::istringstream in(read_today());
+  std::size_t whole = 0, all = 0;
+  for (std::string line; std::getline(in, line); ++all)
+    if (line.starts_with("/* 2024/01/05") && line.ends_with("')\r")) ++whole;
+  EXPECT_EQ(all, static_cast<std::size_t>(kProcesses * kLines));
+  EXPECT_EQ(whole, all);
+}
+
+}  // namespace
+}  // namespace ovik

@@ -1,0 +1,181 @@
+// The application log without a database: the day's file of the user, its line layout, the
+// purge of old files, and lines from many processes at once.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "logging/log.h"
+#include "platform/file_system.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+namespace ovik {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeFocus;
+using testing::FakeModule;
+using testing::FakeUser;
+using testing::TempDir;
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  std::string log_folder() const { return dir_.str() + "/app/bin/log"; }
+  std::string read_log(const std::string& name) const { return dir_.read("app/bin/log/" + name); }
+  void touch(const std::string& name) const { dir_.write("app/bin/log/" + name, "x"); }
+  bool present(const std::string& name) const { return std::filesystem::exists(log_folder() + "/" + name); }
+  void put(const Ref<clsLog>& log, std::string title, std::string text) { log->PutLog(title, text); }
+
+  TempDir dir_;
+  FakeModule module_{dir_.str() + "/app/bin"};
+  FakeClock clock_{2006, 12, 6, 14, 5, 9};
+  FakeUser user_{"user01"};
+  FakeFocus focus_{4321};
+};
+
+TEST_F(LogFileTest, WritesOneTabSeparatedLinePerEntry) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  Ref<clsLog> log = make_object<clsLog>();
+  EXPECT_EQ(log->get_AppName(), "Ovik2Environment");
+  log->put_AppName("POS");
+  put(log, "タイトル\tX", "it's\r\nsecond\tline\nend\rx");
+  // Only the text field is cleaned; a TAB in the title stays and makes a seventh field.
+  EXPECT_EQ(read_log("POS061206-user01.LOG"),
+            "2006/12/06 14:05:09\t4321\tuser01\tPOS\tタイトル\tX\tit's  second line end x\r\n");
+  put(log, "t", "second entry");
+  EXPECT_EQ(read_log("POS061206-user01.LOG").size(),
+            std::string("2006/12/06 14:05:09\t4321\tuser01\tPOS\tタイトル\tX\tit's  second line end x\r\n"
+                        "2006/12/06 14:05:09\t4321\tuser01\tPOS\tt\tsecond entry\r\n")
+                .size());
+}
+
+TEST_F(LogFileTest, EachEntryTakesTheDateAtItsStart) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  Ref<clsLog> log = make_object<clsLog>();
+  clock_.set(2006, 12, 6, 23, 59, 59);
+  put(log, "a", "before midnight");
+  clock_.advance_seconds(2);
+  put(log, "b", "after midnight");
+  EXPECT_NE(read_log("Ovik2Environment061206-user01.LOG").find("before midnight"), std::string::npos);
+  EXPECT_NE(read_log("Ovik2Environment061207-user01.LOG").find("2006/12/07 00:00:01"), std::string::npos);
+}
+
+TEST_F(LogFileTest, MissingFoldersAndUnreadableUsersAreNoFailure) {
+  {
+    // The log folder's parent does not exist: nothing is written and nothing is reported.
+    Ref<clsLog> log = make_object<clsLog>();
+    EXPECT_NO_THROW(put(log, "t", "lost"));
+    EXPECT_FALSE(std::filesystem::exists(log_folder()));
+  }
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  FakeUser nobody("");
+  FakeFocus no_focus(0);
+  Ref<clsLog> log = make_object<clsLog>();
+  put(log, "t", "kept");
+  EXPECT_EQ(read_log("Ovik2Environment061206-.LOG"), "2006/12/06 14:05:09\t0\t\tOvik2Environment\tt\tkept\r\n");
+}
+
+TEST_F(LogFileTest, AnApplicationNameCannotLeadTheFileOutOfTheFolder) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  Ref<clsLog> log = make_object<clsLog>();
+  log->put_AppName("../../evil");
+  put(log, "t", "x");
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "evil061206-user01.LOG"));
+  EXPECT_TRUE(present(".._.._evil061206-user01.LOG"));
+}
+
+// A file system whose disk is full: every append fails.
+class FullDisk final : public platform::FileSystem {
+ public:
+  bool append_line(const std::string&, std::string_view) override {
+    ++attempts;
+    return false;
+  }
+  int attempts = 0;
+};
+
+TEST_F(LogFileTest, AFullDiskDropsTheEntryAndTheNextOneTriesAgain) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  FullDisk full;
+  platform::ScopedFake<platform::FileSystem> fake(full);
+  Ref<clsLog> log = make_object<clsLog>();
+  EXPECT_NO_THROW(put(log, "t", "one"));
+  EXPECT_NO_THROW(put(log, "t", "two"));
+  EXPECT_EQ(full.attempts, 2);
+}
+
+TEST_F(LogFileTest, PurgeDeletesOnlyFilesDatedBeforeTheCutoff) {
+  for (const char* name : {"Ovik2Environment061105-user01.LOG", "Ovik2Environment061106-user01.LOG",
+                           "Ovik2Environment061206-other.LOG", "POS061105-user01.LOG", "-notes.txt", "(old).txt",
+                           "061001.log", "991231-user01.LOG", ".hidden061001"})
+    touch(name);
+  std::filesystem::create_directories(log_folder() + "/061001-folder");
+  clock_.set(2006, 12, 6, 8, 0, 0);
+  Ref<clsLog> log = make_object<clsLog>();  // creation purges with 30 days: cutoff 2006-11-06
+  EXPECT_FALSE(present("Ovik2Environment061105-user01.LOG"));
+  EXPECT_TRUE(present("Ovik2Environment061106-user01.LOG"));
+  EXPECT_TRUE(present("Ovik2Environment061206-other.LOG"));
+  EXPECT_TRUE(present("POS061105-user01.LOG"));  // another application's file keeps its name
+  EXPECT_TRUE(present("-notes.txt"));            // not the library's own: never deleted
+  EXPECT_TRUE(present("(old).txt"));
+  EXPECT_FALSE(present("061001.log"));
+  EXPECT_TRUE(present(".hidden061001"));
+  EXPECT_TRUE(std::filesystem::exists(log_folder() + "/061001-folder"));
+
+  log->DelLog(0);  // today's entries stay
+  EXPECT_TRUE(present("Ovik2Environment061206-other.LOG"));
+  EXPECT_FALSE(present("Ovik2Environment061106-user01.LOG"));
+  log->DelLog(-1);  // a cutoff in the future removes today's as well
+  EXPECT_FALSE(present("Ovik2Environment061206-other.LOG"));
+  log->DelLog(-32768);  // no cutoff can be computed: nothing is deleted
+  EXPECT_TRUE(present("POS061105-user01.LOG"));
+
+  // Two-digit years: a file of 31 December 1999 never sorts before a cutoff in January 2000.
+  clock_.set(2000, 1, 20);
+  log->DelLog(1);
+  EXPECT_TRUE(present("991231-user01.LOG"));
+}
+
+std::size_t count_whole_lines(const std::string& content, const std::string& must_contain) {
+  std::size_t whole = 0;
+  std::istringstream in(content);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line.back() == '\r' && line.find(must_contain) != std::string::npos) ++whole;
+  return whole;
+}
+
+TEST_F(LogFileTest, ManyProcessesAppendWholeLines) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  constexpr int kProcesses = 8, kEntries = 2000;
+  const std::string payload(150, 'p');
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      Ref<clsLog> log = make_object<clsLog>();
+      for (int i = 0; i < kEntries; ++i) {
+        std::string title = "p" + std::to_string(p), text = payload + std::to_string(i) + "#";
+        log->PutLog(title, text);
+      }
+      log.reset();
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const std::string content = read_log("Ovik2Environment061206-user01.LOG");
+  EXPECT_EQ(count_whole_lines(content, "#"), static_cast<std::size_t>(kProcesses * kEntries));
+  EXPECT_EQ(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')),
+            static_cast<std::size_t>(kProcesses * kEntries));
+}
+
+}  // namespace
+}  // namespace ovik
