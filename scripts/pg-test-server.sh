@@ -1,0 +1,155 @@
+#!/bin/bash
+# Throwaway PostgreSQL cluster for the database tests, reached through unixODBC.
+#
+#   scripts/pg-test-server.sh start DIR   create DIR, start a cluster on 127.0.0.1, write DIR/env.sh
+#   scripts/pg-test-server.sh stop DIR    stop that cluster and remove DIR
+#
+# Source DIR/env.sh before running the tests: it points unixODBC at DIR/odbcinst.ini and
+# DIR/odbc.ini (nothing under /etc is touched) and names the DSN, login and port for the tests.
+# initdb refuses to run as root, so as root the cluster belongs to the user "postgres".
+set -eu
+
+usage() {
+  echo "usage: $0 start|stop DIR" >&2
+  exit 2
+}
+
+[ $# -eq 2 ] || usage
+action=$1
+dir=$2
+
+find_pg_bin() {
+  if [ -n "${OVIK_PG_BIN:-}" ] && [ -x "$OVIK_PG_BIN/initdb" ]; then
+    echo "$OVIK_PG_BIN"
+    return
+  fi
+  for candidate in /usr/lib/postgresql/15/bin /usr/lib/postgresql/*/bin; do
+    if [ -x "$candidate/initdb" ]; then
+      echo "$candidate"
+      return
+    fi
+  done
+  if command -v initdb >/dev/null 2>&1; then
+    dirname "$(command -v initdb)"
+    return
+  fi
+  echo "no PostgreSQL server binaries found (initdb)" >&2
+  exit 1
+}
+
+# Runs a command as the owner of the cluster.
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then
+    runuser -u postgres -- "$@"
+  else
+    "$@"
+  fi
+}
+
+port_is_free() {
+  # Something listening on the loopback port accepts the connection; a free port refuses it.
+  ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+odbc_driver_path() {
+  # The first library that exists; prints nothing when the driver is not installed.
+  for lib in "$@"; do
+    for libdir in /usr/lib/x86_64-linux-gnu/odbc /usr/lib/aarch64-linux-gnu/odbc /usr/lib/odbc /usr/lib64 /usr/lib; do
+      if [ -f "$libdir/$lib" ]; then
+        echo "$libdir/$lib"
+        return
+      fi
+    done
+  done
+}
+
+write_odbc_files() {
+  : >"$dir/odbcinst.ini"
+  for entry in "PostgreSQL Unicode:psqlodbcw.so" "PostgreSQL ANSI:psqlodbca.so" \
+    "SQLite3:libsqlite3odbc.so" "FreeTDS:libtdsodbc.so"; do
+    name=${entry%%:*}
+    path=$(odbc_driver_path "${entry#*:}")
+    if [ -n "$path" ]; then
+      printf '[%s]\nDriver=%s\n\n' "$name" "$path" >>"$dir/odbcinst.ini"
+    fi
+  done
+  # BoolsAsChar=0 makes boolean columns booleans instead of text; UseDeclareFetch keeps the
+  # driver from loading a whole result into memory before the first row is handed out.
+  cat >"$dir/odbc.ini" <<EOF
+[ovik_pg]
+Driver=PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$port
+Database=citestdb
+BoolsAsChar=0
+UseDeclareFetch=1
+Fetch=1000
+EOF
+}
+
+start() {
+  pgbin=$(find_pg_bin)
+  if [ -e "$dir" ] && [ -n "$(ls -A "$dir" 2>/dev/null)" ]; then
+    echo "$dir exists and is not empty" >&2
+    exit 1
+  fi
+  mkdir -p "$dir"
+  dir=$(cd "$dir" && pwd)
+  if [ "$(id -u)" -eq 0 ]; then
+    chown postgres:postgres "$dir"
+    # The owner must be able to reach DIR through its parents (mktemp folders are private).
+    chmod 0755 "$dir"
+  fi
+
+  port=54329
+  while ! port_is_free "$port"; do
+    port=$((port + 1))
+    if [ "$port" -gt 54429 ]; then
+      echo "no free port between 54329 and 54429" >&2
+      exit 1
+    fi
+  done
+
+  as_owner "$pgbin/initdb" -D "$dir/data" -U postgres --auth-local=trust --auth-host=scram-sha-256 \
+    --no-sync -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || {
+    cat "$dir/initdb.log" >&2
+    exit 1
+  }
+  as_owner "$pgbin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null || {
+    cat "$dir/server.log" >&2
+    exit 1
+  }
+  as_owner "$pgbin/psql" -h "$dir" -p "$port" -U postgres -d postgres -v ON_ERROR_STOP=1 -q \
+    -c "CREATE ROLE citest LOGIN PASSWORD 'citest'" -c "CREATE DATABASE citestdb OWNER citest"
+
+  write_odbc_files
+  cat >"$dir/env.sh" <<EOF
+export ODBCSYSINI='$dir'
+export ODBCINI='$dir/odbc.ini'
+export OVIK_TEST_PG_DSN=ovik_pg
+export OVIK_TEST_PG_USER=citest
+export OVIK_TEST_PG_PASSWORD=citest
+export OVIK_TEST_PG_PORT=$port
+export OVIK_TEST_PG_DIR='$dir'
+export OVIK_TEST_PG_BIN='$pgbin'
+EOF
+  echo "PostgreSQL on 127.0.0.1:$port; run: . $dir/env.sh"
+}
+
+stop() {
+  if [ ! -d "$dir" ]; then
+    return 0
+  fi
+  pgbin=$(find_pg_bin)
+  if [ -f "$dir/data/postmaster.pid" ]; then
+    as_owner "$pgbin/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null || true
+  fi
+  rm -rf "$dir"
+}
+
+case "$action" in
+start) start ;;
+stop) stop ;;
+*) usage ;;
+esac

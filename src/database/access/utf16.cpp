@@ -1,0 +1,100 @@
+#include "database/access/utf16.h"
+
+namespace ovik::access {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// Decodes one code point at text[i], advancing i; malformed or overlong sequences and encoded
+// surrogates give U+FFFD and consume one byte, so decoding always moves on.
+char32_t next_code_point(std::string_view text, std::size_t& i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) {
+    ++i;
+    return lead;
+  }
+  int length = 0;
+  char32_t c = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, c = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, c = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, c = lead & 0x07, minimum = 0x10000;
+  } else {
+    ++i;
+    return kReplacement;
+  }
+  if (i + length > text.size()) {
+    ++i;
+    return kReplacement;
+  }
+  for (int k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return kReplacement;
+    }
+    c = (c << 6) | (next & 0x3F);
+  }
+  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    ++i;
+    return kReplacement;
+  }
+  i += length;
+  return c;
+}
+
+}  // namespace
+
+std::u16string utf8_to_utf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = next_code_point(text, i);
+    if (c >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}
+
+std::string utf16_to_utf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() * 3 / 2 + 1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = kReplacement;
+    }
+    append_utf8(out, c);
+  }
+  return out;
+}
+
+}  // namespace ovik::access

@@ -1,0 +1,694 @@
+// One set of test bodies for every driver: SQLite on a file and in memory, and PostgreSQL
+// through ODBC (skipped without the test server of scripts/pg-test-server.sh).
+#include "database/access/driver.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "database/access/sqlite/sqlite_driver.h"
+#include "support/pg_server.h"
+#include "support/temp_dir.h"
+
+namespace ovik::access {
+namespace {
+
+enum class Backend { kSqliteFile, kSqliteMemory, kPostgres };
+
+std::string backend_name(const ::testing::TestParamInfo<Backend>& info) {
+  switch (info.param) {
+    case Backend::kSqliteFile:
+      return "SqliteFile";
+    case Backend::kSqliteMemory:
+      return "SqliteMemory";
+    case Backend::kPostgres:
+      return "Postgres";
+  }
+  return "Unknown";
+}
+
+using Rows = std::vector<std::vector<Value>>;
+
+Rows read_all(Cursor& cursor) {
+  Rows rows;
+  while (cursor.fetch()) rows.push_back(cursor.row());
+  return rows;
+}
+
+// Runs body, which must throw DriverError, and returns its diagnostics.
+std::vector<Diagnostic> failure_of(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const DriverError& e) {
+    EXPECT_FALSE(e.diagnostics().empty());
+    return e.diagnostics();
+  }
+  ADD_FAILURE() << "no DriverError";
+  return {};
+}
+
+std::string describe(const std::vector<Diagnostic>& diagnostics) {
+  std::string out;
+  for (const auto& d : diagnostics)
+    out += "[" + d.sqlstate + " " + std::to_string(d.native) + "] " + d.message + "\n";
+  return out;
+}
+
+// AddressSanitizer keeps freed memory in quarantine, so the process grows regardless.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeIsMeaningful = false;
+#else
+constexpr bool kResidentSizeIsMeaningful = true;
+#endif
+
+long resident_kilobytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+class DriverTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    switch (GetParam()) {
+      case Backend::kSqliteFile:
+        connection_ = "Provider=SQLite;Data Source=" + dir_.str() + "/test.db";
+        break;
+      case Backend::kSqliteMemory:
+        connection_ = "Provider=SQLite.1;Data Source=:memory:";
+        break;
+      case Backend::kPostgres:
+        server_ = testing::PgServer::from_environment();
+        OVIK_REQUIRE_PG_SERVER(server_);
+        connection_ = server_->connection_string();
+        break;
+    }
+    driver_ = connect();
+  }
+
+  void TearDown() override {
+    if (postgres() && driver_ != nullptr && driver_->is_open()) {
+      if (driver_->in_transaction()) driver_->rollback();
+      run("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
+    }
+  }
+
+  // On the server every test process works in a schema of its own, so that tests running side by
+  // side never see each other's tables.
+  std::unique_ptr<Driver> connect() const {
+    auto driver = open_driver(ConnectionString::parse(connection_), OpenOptions{10});
+    if (postgres()) {
+      driver->execute("CREATE SCHEMA IF NOT EXISTS " + schema_);
+      driver->execute("SET search_path TO " + schema_);
+    }
+    return driver;
+  }
+
+  bool postgres() const { return GetParam() == Backend::kPostgres; }
+  const char* pick(const char* sqlite, const char* pg) const { return postgres() ? pg : sqlite; }
+  TypeCode pick(TypeCode sqlite, TypeCode pg) const { return postgres() ? pg : sqlite; }
+
+  ExecuteResult run(const std::string& sql, std::vector<Value> parameters = {}, int timeout = 0) {
+    return driver_->execute(sql, parameters, ExecuteOptions{timeout, false});
+  }
+
+  Rows query(const std::string& sql, std::vector<Value> parameters = {}) {
+    auto result = run(sql, std::move(parameters));
+    EXPECT_NE(result.cursor, nullptr) << sql;
+    return result.cursor ? read_all(*result.cursor) : Rows{};
+  }
+
+  std::int64_t count(const std::string& table) {
+    const auto rows = query("SELECT COUNT(*) FROM " + table);
+    return std::get<std::int64_t>(rows.at(0).at(0));
+  }
+
+  testing::TempDir dir_;
+  std::string schema_ = "drv_" + std::to_string(getpid());
+  std::optional<testing::PgServer> server_;
+  std::string connection_;
+  std::unique_ptr<Driver> driver_;
+};
+
+constexpr const char* kTypesTable =
+    "CREATE TABLE drv_types (id INTEGER PRIMARY KEY, i INTEGER NOT NULL, b BIGINT, s SMALLINT, "
+    "d DOUBLE PRECISION, n NUMERIC(10,2), vc VARCHAR(20), c CHAR(5), t TEXT, dt DATE, tm TIME, ts TIMESTAMP, "
+    "f BOOLEAN)";
+
+TEST_P(DriverTest, MapsColumnTypesAndValues) {
+  run(kTypesTable);
+  run("INSERT INTO drv_types VALUES (1, 2147483647, 9007199254740993, -32768, 1.5, 12345678.91, 'abc', 'xy', "
+      "'long', '2024-01-05', '09:03:07', '2024-01-05 09:03:07', TRUE)");
+  auto result = driver_->execute("SELECT * FROM drv_types", {}, ExecuteOptions{0, true});
+  ASSERT_NE(result.cursor, nullptr);
+  const auto& columns = result.cursor->columns();
+  struct Expected {
+    const char* name;
+    TypeCode type;
+    std::int64_t size;
+  };
+  const std::vector<Expected> expected = {
+      {"id", TypeCode::kInteger, 4},
+      {"i", TypeCode::kInteger, 4},
+      {"b", TypeCode::kBigInt, 8},
+      {"s", TypeCode::kSmallInt, 2},
+      {"d", TypeCode::kDouble, 8},
+      {"n", TypeCode::kNumeric, 19},
+      {"vc", pick(TypeCode::kVarChar, TypeCode::kVarWChar), 20},
+      {"c", pick(TypeCode::kChar, TypeCode::kWChar), 5},
+      {"t", pick(TypeCode::kLongVarChar, TypeCode::kLongVarWChar), postgres() ? 0 : kUnboundedSize},
+      {"dt", TypeCode::kDBDate, 6},
+      {"tm", TypeCode::kDBTime, 6},
+      {"ts", TypeCode::kDBTimeStamp, 16},
+      {"f", TypeCode::kBoolean, 2},
+  };
+  ASSERT_EQ(columns.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(columns[i].name, expected[i].name);
+    EXPECT_EQ(columns[i].type, expected[i].type) << expected[i].name;
+    // psqlODBC reports its own limit for long text; only the type matters there.
+    if (expected[i].size != 0) {
+      EXPECT_EQ(columns[i].defined_size, expected[i].size) << expected[i].name;
+    }
+  }
+  EXPECT_EQ(columns[5].precision, 10);
+  EXPECT_EQ(columns[5].scale, 2);
+  EXPECT_TRUE(columns[0].key_column);
+  EXPECT_FALSE(columns[1].key_column);
+  EXPECT_FALSE(columns[1].nullable);
+  EXPECT_TRUE(columns[2].nullable);
+  if (!postgres()) {
+    EXPECT_EQ(columns[1].base_table, "drv_types");
+    EXPECT_EQ(columns[1].base_column, "i");
+  }
+
+  ASSERT_TRUE(result.cursor->fetch());
+  const auto& row = result.cursor->row();
+  EXPECT_EQ(row[0], Value(std::int64_t{1}));
+  EXPECT_EQ(row[1], Value(std::int64_t{2147483647}));
+  EXPECT_EQ(row[2], Value(std::int64_t{9007199254740993}));
+  EXPECT_EQ(row[3], Value(std::int64_t{-32768}));
+  EXPECT_EQ(row[4], Value(1.5));
+  EXPECT_EQ(row[5], Value(Decimal{"12345678.91"}));
+  EXPECT_EQ(row[6], Value(std::string("abc")));
+  ASSERT_TRUE(std::holds_alternative<std::string>(row[7]));
+  EXPECT_EQ(std::get<std::string>(row[7]).substr(0, 2), "xy");  // the server may pad CHAR
+  EXPECT_EQ(row[8], Value(std::string("long")));
+  EXPECT_EQ(row[9], Value(Date{2024, 1, 5}));
+  EXPECT_EQ(row[10], Value(Time{9, 3, 7}));
+  EXPECT_EQ(row[11], Value(Timestamp{{2024, 1, 5}, {9, 3, 7}, 0}));
+  EXPECT_EQ(row[12], Value(true));
+  EXPECT_FALSE(result.cursor->fetch());
+  EXPECT_FALSE(result.cursor->fetch());
+}
+
+TEST_P(DriverTest, ExpressionColumnsHaveTypesToo) {
+  auto result = run("SELECT 1 AS small, 5000000000 AS big, 'x' AS txt");
+  ASSERT_NE(result.cursor, nullptr);
+  const auto& columns = result.cursor->columns();
+  EXPECT_EQ(columns[0].type, TypeCode::kInteger);
+  EXPECT_EQ(columns[1].type, TypeCode::kBigInt);
+  EXPECT_EQ(columns[2].type, pick(TypeCode::kVarWChar, TypeCode::kLongVarWChar));
+  EXPECT_TRUE(columns[0].base_table.empty());
+  ASSERT_TRUE(result.cursor->fetch());
+  EXPECT_EQ(result.cursor->row()[1], Value(std::int64_t{5000000000}));
+}
+
+TEST_P(DriverTest, BoundParametersOfEveryKindRoundTrip) {
+  run(kTypesTable);
+  const std::vector<Value> values = {
+      std::int64_t{7},
+      std::int64_t{-5},
+      std::int64_t{1} << 40,
+      std::int64_t{12},
+      2.25,
+      Decimal{"-1234.50"},
+      std::string("O'Neil"),
+      std::string("ab"),
+      std::string("日本語"),
+      Date{1899, 12, 30},
+      Time{23, 59, 58},
+      Timestamp{{9999, 12, 31}, {23, 59, 59}, 0},
+      false,
+  };
+  run("INSERT INTO drv_types VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", values);
+  const auto rows = query("SELECT * FROM drv_types WHERE id = ?", {std::int64_t{7}});
+  ASSERT_EQ(rows.size(), 1u);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i == 5) {
+      // The server keeps the column's scale, SQLite the value's own digits.
+      EXPECT_EQ(rows[0][i], Value(Decimal{pick("-1234.5", "-1234.50")}));
+      continue;
+    }
+    if (i == 7) continue;  // CHAR padding differs
+    EXPECT_EQ(rows[0][i], values[i]) << "column " << i;
+  }
+}
+
+TEST_P(DriverTest, NullsComeBackAsNull) {
+  run(kTypesTable);
+  std::vector<Value> values(13, Null{});
+  values[0] = std::int64_t{1};
+  values[1] = std::int64_t{0};
+  run("INSERT INTO drv_types VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", values);
+  run("INSERT INTO drv_types (id, i) VALUES (2, 0)");
+  const auto rows = query("SELECT * FROM drv_types ORDER BY id");
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& row : rows) {
+    for (std::size_t i = 2; i < row.size(); ++i) EXPECT_TRUE(is_null(row[i])) << "column " << i;
+  }
+}
+
+TEST_P(DriverTest, TextRoundTripsThroughLiteralsAndParameters) {
+  run("CREATE TABLE drv_text (id INTEGER, v TEXT)");
+  std::string long_text;
+  while (long_text.size() < 300000) long_text += "長い文章 with ASCII and 'quotes' ";
+  const std::vector<std::string> texts = {
+      "",           "O'Neil",  "''", "日本語テキスト ｶﾅ ①", "line1\r\nline2\n", "emoji 😀 and 𠮷",
+      "  padded  ", long_text,
+  };
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    std::string literal;
+    for (const char c : texts[i]) {
+      literal.push_back(c);
+      if (c == '\'') literal.push_back('\'');
+    }
+    run("INSERT INTO drv_text VALUES (" + std::to_string(2 * i) + ", '" + literal + "')");
+    run("INSERT INTO drv_text VALUES (?, ?)", {std::int64_t(2 * i + 1), texts[i]});
+  }
+  const auto rows = query("SELECT id, v FROM drv_text ORDER BY id");
+  ASSERT_EQ(rows.size(), 2 * texts.size());
+  for (const auto& row : rows) {
+    const auto id = static_cast<std::size_t>(std::get<std::int64_t>(row[0]));
+    ASSERT_TRUE(std::holds_alternative<std::string>(row[1])) << id;
+    EXPECT_TRUE(std::get<std::string>(row[1]) == texts[id / 2]) << "row " << id;
+  }
+}
+
+TEST_P(DriverTest, BinaryRoundTrips) {
+  run(pick("CREATE TABLE drv_bin (v BLOB)", "CREATE TABLE drv_bin (v BYTEA)"));
+  Bytes bytes;
+  for (int i = 0; i < 20000; ++i) bytes.push_back(static_cast<unsigned char>(i * 7));
+  run("INSERT INTO drv_bin VALUES (?)", {bytes});
+  run("INSERT INTO drv_bin VALUES (?)", {Bytes{}});
+  const auto rows = query("SELECT v FROM drv_bin");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0], Value(bytes));
+  EXPECT_EQ(rows[1][0], Value(Bytes{}));
+}
+
+TEST_P(DriverTest, StreamsAMillionRowsInConstantMemory) {
+  const char* sql = pick(
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 1000000) "
+      "SELECT x, 'row ' || x || ' padded text', x * 0.5 FROM c",
+      "SELECT x, 'row ' || x || ' padded text', x * 0.5::float8 FROM generate_series(1, 1000000) AS x");
+  auto result = run(sql);
+  ASSERT_NE(result.cursor, nullptr);
+  std::int64_t rows = 0, sum = 0;
+  long early = 0;
+  while (result.cursor->fetch()) {
+    const auto& row = result.cursor->row();
+    ++rows;
+    sum += std::get<std::int64_t>(row[0]);
+    if (rows == 100000) early = resident_kilobytes();
+    if (rows == 777777) {
+      EXPECT_EQ(row[1], Value(std::string("row 777777 padded text")));
+    }
+  }
+  EXPECT_EQ(rows, 1000000);
+  EXPECT_EQ(sum, std::int64_t{1000000} * 1000001 / 2);
+  // Nine tenths of the rows later the process has not grown by what they would take held.
+  if (kResidentSizeIsMeaningful) {
+    EXPECT_LT(resident_kilobytes() - early, 16 * 1024);
+  }
+}
+
+TEST_P(DriverTest, FailuresCarryTheEnginesSqlstate) {
+  run("CREATE TABLE drv_keys (id INTEGER PRIMARY KEY, nm VARCHAR(10) NOT NULL)");
+  run("INSERT INTO drv_keys VALUES (1, 'a')");
+  struct Case {
+    std::string sql;
+    const char* sqlite_state;
+    const char* pg_state;
+    const char* message_part;
+  };
+  const std::vector<Case> cases = {
+      {"INSERT INTO drv_keys VALUES (1, 'b')", "23000", "23505", "drv_keys"},
+      {"INSERT INTO drv_keys VALUES (2, NULL)", "23000", "23502", "nm"},
+      {"SELEC 1", "42000", "42601", "SELEC"},
+      {"SELECT * FROM drv_no_such_table", "42S02", "42P01", "drv_no_such_table"},
+      {"SELECT nope FROM drv_keys", "42S22", "42703", "nope"},
+      {"SELECT * FROM 存在しない表", "42S02", "42P01", "存在しない表"},
+  };
+  for (const auto& c : cases) {
+    const auto diagnostics = failure_of([&] { run(c.sql); });
+    ASSERT_FALSE(diagnostics.empty()) << c.sql;
+    EXPECT_EQ(diagnostics[0].sqlstate, pick(c.sqlite_state, c.pg_state)) << c.sql << "\n"
+                                                                         << describe(diagnostics);
+    EXPECT_NE(diagnostics[0].message.find(c.message_part), std::string::npos) << describe(diagnostics);
+  }
+  if (!postgres()) {
+    const auto duplicate = failure_of([&] { run(cases[0].sql); });
+    EXPECT_EQ(duplicate[0].native, 1555);  // SQLITE_CONSTRAINT_PRIMARYKEY
+  }
+  // The connection stays usable after failed statements.
+  EXPECT_EQ(count("drv_keys"), 1);
+}
+
+TEST_P(DriverTest, ParameterCountMustMatchTheMarkers) {
+  for (const auto& parameters :
+       {std::vector<Value>{}, std::vector<Value>{std::int64_t{1}, std::int64_t{2}}}) {
+    if (parameters.empty() && postgres()) continue;  // without parameters the text goes to the server as is
+    const auto diagnostics = failure_of([&] { run("SELECT ?", parameters); });
+    if (!diagnostics.empty()) {
+      EXPECT_EQ(diagnostics[0].sqlstate, "07002") << describe(diagnostics);
+    }
+  }
+}
+
+TEST_P(DriverTest, ReportsRowsAffected) {
+  run("CREATE TABLE drv_count (v INTEGER)");
+  EXPECT_EQ(run("INSERT INTO drv_count VALUES (1), (2), (3)").rows_affected, 3);
+  EXPECT_EQ(run("UPDATE drv_count SET v = v + 1 WHERE v >= 2").rows_affected, 2);
+  EXPECT_EQ(run("DELETE FROM drv_count WHERE v > 100").rows_affected, 0);
+}
+
+TEST_P(DriverTest, TransactionsCommitAndRollBack) {
+  run("CREATE TABLE drv_tx (v INTEGER)");
+  EXPECT_FALSE(driver_->in_transaction());
+  driver_->begin();
+  EXPECT_TRUE(driver_->in_transaction());
+  run("INSERT INTO drv_tx VALUES (1)");
+  driver_->rollback();
+  EXPECT_FALSE(driver_->in_transaction());
+  EXPECT_EQ(count("drv_tx"), 0);
+
+  driver_->begin();
+  run("INSERT INTO drv_tx VALUES (2)");
+  driver_->commit();
+  EXPECT_EQ(count("drv_tx"), 1);
+
+  // One level only, and no commit without a transaction.
+  driver_->begin();
+  EXPECT_EQ(failure_of([&] { driver_->begin(); }).at(0).sqlstate, "25000");
+  driver_->rollback();
+  EXPECT_EQ(failure_of([&] { driver_->commit(); }).at(0).sqlstate, "25000");
+  EXPECT_EQ(failure_of([&] { driver_->rollback(); }).at(0).sqlstate, "25000");
+
+  // A failing statement inside a transaction leaves the transaction to the caller.
+  driver_->begin();
+  run("INSERT INTO drv_tx VALUES (3)");
+  failure_of([&] { run("INSERT INTO drv_no_such_table VALUES (1)"); });
+  EXPECT_TRUE(driver_->in_transaction());
+  driver_->rollback();
+  EXPECT_EQ(count("drv_tx"), 1);
+}
+
+TEST_P(DriverTest, ClosingRollsBackAnOpenTransaction) {
+  if (GetParam() == Backend::kSqliteMemory) {
+    GTEST_SKIP() << "a memory database does not outlive its connection";
+  }
+  run("CREATE TABLE drv_tx (v INTEGER)");
+  driver_->begin();
+  run("INSERT INTO drv_tx VALUES (1)");
+  driver_->close();
+  EXPECT_FALSE(driver_->is_open());
+  EXPECT_EQ(failure_of([&] { run("SELECT 1"); }).at(0).sqlstate, "08003");
+  driver_ = connect();
+  EXPECT_EQ(count("drv_tx"), 0);
+}
+
+TEST_P(DriverTest, CommandTimeoutInterruptsALongStatement) {
+  const char* sql = pick(
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 100000000000) SELECT "
+      "COUNT(*) FROM c",
+      "SELECT pg_sleep(60)");
+  const auto diagnostics = failure_of([&] { run(sql, {}, 1); });
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].sqlstate, pick("HY008", "57014")) << describe(diagnostics);
+  // Later statements run without the time-out, on the same connection.
+  EXPECT_EQ(query("SELECT 42").at(0).at(0), Value(std::int64_t{42}));
+}
+
+TEST_P(DriverTest, CursorsCloseWithTheirConnection) {
+  auto driver = connect();
+  auto first = driver->execute("SELECT 1 UNION ALL SELECT 2");
+  auto second = driver->execute("SELECT 3");
+  ASSERT_NE(first.cursor, nullptr);
+  ASSERT_TRUE(first.cursor->fetch());
+  second.cursor->close();
+  second.cursor->close();
+  EXPECT_EQ(failure_of([&] { second.cursor->fetch(); }).at(0).sqlstate, "HY010");
+  driver->close();
+  EXPECT_EQ(failure_of([&] { first.cursor->fetch(); }).at(0).sqlstate, "HY010");
+  driver.reset();
+  first.cursor.reset();  // outliving the driver is harmless
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DriverTest,
+                         ::testing::Values(Backend::kSqliteFile, Backend::kSqliteMemory, Backend::kPostgres),
+                         backend_name);
+
+// ---------------------------------------------------------------------------------------------
+// What only one driver does
+
+TEST(SqliteDriverTest, MapsDeclaredTypes) {
+  struct Case {
+    const char* declared;
+    TypeCode type;
+    std::int64_t size;
+    int precision;
+    int scale;
+  };
+  const std::vector<Case> cases = {
+      {"INTEGER", TypeCode::kInteger, 4, 10, 0},
+      {"int", TypeCode::kInteger, 4, 10, 0},
+      {"BIGINT", TypeCode::kBigInt, 8, 19, 0},
+      {"unsigned  big int", TypeCode::kBigInt, 8, 19, 0},
+      {"REAL", TypeCode::kDouble, 8, 15, 0},
+      {"DOUBLE", TypeCode::kDouble, 8, 15, 0},
+      {"NUMERIC(12, 3)", TypeCode::kNumeric, 19, 12, 3},
+      {"DECIMAL", TypeCode::kNumeric, 19, 0, 0},
+      {"MONEY", TypeCode::kCurrency, 8, 19, 4},
+      {"DATE", TypeCode::kDBDate, 6, 0, 0},
+      {"DATETIME", TypeCode::kDBTimeStamp, 16, 0, 0},
+      {"TIMESTAMP", TypeCode::kDBTimeStamp, 16, 0, 0},
+      {"BOOLEAN", TypeCode::kBoolean, 2, 0, 0},
+      {"VARCHAR(40)", TypeCode::kVarChar, 40, 0, 0},
+      {"NVARCHAR(15)", TypeCode::kVarWChar, 15, 0, 0},
+      {"CHAR(8)", TypeCode::kChar, 8, 0, 0},
+      {"NCHAR(2)", TypeCode::kWChar, 2, 0, 0},
+      {"TEXT", TypeCode::kLongVarChar, kUnboundedSize, 0, 0},
+      {"VARCHAR", TypeCode::kLongVarChar, kUnboundedSize, 0, 0},
+      {"BLOB", TypeCode::kLongVarBinary, kUnboundedSize, 0, 0},
+      // Unknown names fall back on SQLite's affinity rules.
+      {"MYINTEGERTYPE", TypeCode::kInteger, 4, 10, 0},
+      {"VARYING TEXT(30)", TypeCode::kVarWChar, 30, 0, 0},
+      {"FLOATING", TypeCode::kDouble, 8, 15, 0},
+      {"STRANGE", TypeCode::kNumeric, 19, 0, 0},
+      {"", TypeCode::kEmpty, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const auto type = sqlite_declared_type(c.declared);
+    EXPECT_EQ(type.type, c.type) << c.declared;
+    EXPECT_EQ(type.defined_size, c.size) << c.declared;
+    EXPECT_EQ(type.precision, c.precision) << c.declared;
+    EXPECT_EQ(type.scale, c.scale) << c.declared;
+  }
+}
+
+TEST(SqliteDriverTest, MapsResultCodesToSqlstates) {
+  const std::vector<std::tuple<int, const char*, const char*>> cases = {
+      {2067, "UNIQUE constraint failed: t.id", "23000"},
+      {1299, "NOT NULL constraint failed: t.v", "23000"},
+      {1, "near \"SELEC\": syntax error", "42000"},
+      {1, "incomplete input", "42000"},
+      {1, "no such table: t", "42S02"},
+      {1, "no such column: x", "42S22"},
+      {1, "table t has no column named x", "42S22"},
+      {1, "table t already exists", "42S01"},
+      {1, "something else", "HY000"},
+      {5, "database is locked", "HYT00"},
+      {6, "database table is locked", "HYT00"},
+      {14, "unable to open database file", "08001"},
+      {26, "file is not a database", "08004"},
+      {8, "attempt to write a readonly database", "25006"},
+      {9, "interrupted", "HY008"},
+      {18, "string or blob too big", "22001"},
+      {11, "database disk image is malformed", "HY000"},
+  };
+  for (const auto& [code, message, state] : cases)
+    EXPECT_EQ(sqlite_sqlstate(code, message), state) << message;
+}
+
+std::unique_ptr<Driver> open_sqlite(const std::string& path, int timeout = 0) {
+  return open_driver(ConnectionString::parse("Provider=SQLite;Data Source=\"" + path + "\""),
+                     OpenOptions{timeout});
+}
+
+TEST(SqliteDriverTest, CreatesTheFileInWalMode) {
+  testing::TempDir dir;
+  const auto path = dir.str() + "/new 日本.db";
+  auto driver = open_sqlite(path);
+  EXPECT_TRUE(std::filesystem::exists(path));
+  auto mode = driver->execute("PRAGMA journal_mode");
+  ASSERT_TRUE(mode.cursor->fetch());
+  EXPECT_EQ(mode.cursor->row()[0], Value(std::string("wal")));
+  auto sync = driver->execute("PRAGMA synchronous");
+  ASSERT_TRUE(sync.cursor->fetch());
+  EXPECT_EQ(sync.cursor->row()[0], Value(std::int64_t{1}));  // NORMAL
+  EXPECT_EQ(driver->database_name(), "new 日本");
+}
+
+TEST(SqliteDriverTest, MissingFolderAndForeignFilesAreProviderErrors) {
+  testing::TempDir dir;
+  const auto missing = dir.str() + "/no/such/folder/x.db";
+  auto diagnostics = failure_of([&] { open_sqlite(missing); });
+  ASSERT_EQ(diagnostics.size(), 1u);
+  EXPECT_EQ(diagnostics[0].sqlstate, "08001");
+  EXPECT_EQ(diagnostics[0].native, 14);
+  EXPECT_NE(diagnostics[0].message.find("unable to open database file"), std::string::npos)
+      << describe(diagnostics);
+  EXPECT_NE(diagnostics[0].message.find(missing), std::string::npos);
+
+  const auto text_file = dir.write("notes.db", std::string(5000, 'x'));
+  diagnostics = failure_of([&] { open_sqlite(text_file); });
+  ASSERT_EQ(diagnostics.size(), 1u);
+  EXPECT_EQ(diagnostics[0].sqlstate, "08004");
+  EXPECT_EQ(diagnostics[0].native, 26);
+  EXPECT_EQ(diagnostics[0].message, "file is not a database");
+
+  EXPECT_EQ(
+      failure_of([] { open_driver(ConnectionString::parse("Provider=SQLite;Data Source=")); }).at(0).sqlstate,
+      "08001");
+}
+
+TEST(SqliteDriverTest, ASecondWriterWaitsForTheBusyTimeoutThenGivesUp) {
+  testing::TempDir dir;
+  const auto path = dir.str() + "/busy.db";
+  auto first = open_sqlite(path);
+  auto second = open_sqlite(path, 1);
+  first->execute("CREATE TABLE t (v INTEGER)");
+  first->begin();
+  first->execute("INSERT INTO t VALUES (1)");
+  const auto diagnostics = failure_of([&] { second->begin(); });
+  EXPECT_EQ(diagnostics.at(0).sqlstate, "HYT00");
+  EXPECT_EQ(diagnostics.at(0).native & 0xFF, 5);  // SQLITE_BUSY
+  // WAL: the reader sees the last committed state meanwhile.
+  auto rows = second->execute("SELECT COUNT(*) FROM t");
+  ASSERT_TRUE(rows.cursor->fetch());
+  EXPECT_EQ(rows.cursor->row()[0], Value(std::int64_t{0}));
+  first->commit();
+}
+
+TEST(SqliteDriverTest, RunsScriptsAndReadsTheLibrarysDateLiterals) {
+  auto driver = open_sqlite(":memory:");
+  auto result = driver->execute(
+      "CREATE TABLE t (d DATETIME, day DATE, amount MONEY, flag BOOLEAN); -- the library's literal forms\n"
+      "INSERT INTO t VALUES ('2024/01/05 09:03:00', '1899/12/30 00:00:00', 1234.5, 0);\n"
+      "INSERT INTO t VALUES ('not a date', '2024-1-5', 7, 1);\n"
+      "SELECT rowid, d, day, amount, flag FROM t ORDER BY rowid;");
+  ASSERT_NE(result.cursor, nullptr);
+  EXPECT_TRUE(result.cursor->columns()[0].row_id);
+  EXPECT_TRUE(result.cursor->columns()[0].key_column);
+  const auto rows = read_all(*result.cursor);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][1], Value(Timestamp{{2024, 1, 5}, {9, 3, 0}, 0}));
+  // A date column holding a time of day keeps it.
+  EXPECT_EQ(rows[0][2], Value(Timestamp{{1899, 12, 30}, {0, 0, 0}, 0}));
+  EXPECT_EQ(rows[0][3], Value(Decimal{"1234.5"}));
+  EXPECT_EQ(rows[0][4], Value(false));
+  EXPECT_EQ(rows[1][1], Value(std::string("not a date")));
+  EXPECT_EQ(rows[1][2], Value(Date{2024, 1, 5}));
+  EXPECT_EQ(rows[1][3], Value(Decimal{"7"}));
+}
+
+TEST(ProviderTest, UnknownProvidersAndMissingDriversAreNamed) {
+  auto diagnostics =
+      failure_of([] { make_driver(ConnectionString::parse("Provider=NoSuch.Provider.1;Data Source=x")); });
+  EXPECT_EQ(diagnostics.at(0).sqlstate, "IM002");
+  EXPECT_NE(diagnostics.at(0).message.find("NoSuch.Provider.1"), std::string::npos);
+
+  diagnostics =
+      failure_of([] { open_driver(ConnectionString::parse("Provider=OraOLEDB.Oracle;Data Source=orcl")); });
+  EXPECT_EQ(diagnostics.at(0).sqlstate, "IM002");
+  EXPECT_NE(diagnostics.at(0).message.find("not installed"), std::string::npos) << describe(diagnostics);
+}
+
+TEST(OdbcDriverTest, RefusedConnectionGivesTheDriversDiagnostics) {
+  const auto diagnostics = failure_of([] {
+    open_driver(ConnectionString::parse("Provider=MSDASQL;Extended Properties=\"Driver={PostgreSQL Unicode};"
+                                        "Server=127.0.0.1;Port=1;Database=x;UID=u;PWD=p\""),
+                OpenOptions{5});
+  });
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].sqlstate, "08001") << describe(diagnostics);
+  EXPECT_EQ(diagnostics[0].native, 101);
+  EXPECT_NE(diagnostics[0].message.find("Connection refused"), std::string::npos) << describe(diagnostics);
+  EXPECT_NE(diagnostics[0].message.back(), '\n');
+}
+
+TEST(OdbcDriverTest, SqlServerOnAClosedPortGivesFreeTdsRecords) {
+  const auto diagnostics = failure_of([] {
+    open_driver(ConnectionString::parse("Provider=SQLOLEDB.1;Data Source=127.0.0.1,1;Initial Catalog=shop;"
+                                        "User ID=sa;Password=secret"),
+                OpenOptions{3});
+  });
+  ASSERT_GE(diagnostics.size(), 2u) << describe(diagnostics);
+  EXPECT_EQ(diagnostics.front().sqlstate, "08S01") << describe(diagnostics);
+  EXPECT_EQ(diagnostics.front().native, 20009);
+  EXPECT_EQ(diagnostics.back().sqlstate, "08001");
+  EXPECT_NE(diagnostics.back().message.find("Unable to connect"), std::string::npos);
+}
+
+TEST(OdbcDriverTest, WrongPasswordIsRefusedByTheServer) {
+  const auto server = testing::PgServer::from_environment();
+  OVIK_REQUIRE_PG_SERVER(server);
+  auto cs = ConnectionString::parse(server->connection_string());
+  cs.set("Password", "wrong;password");
+  const auto diagnostics = failure_of([&] { open_driver(cs, OpenOptions{5}); });
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].sqlstate, "08001");
+  EXPECT_NE(diagnostics[0].message.find("password authentication failed"), std::string::npos)
+      << describe(diagnostics);
+}
+
+TEST(OdbcDriverTest, ServerNoticesComeBackAsInfo) {
+  const auto server = testing::PgServer::from_environment();
+  OVIK_REQUIRE_PG_SERVER(server);
+  auto driver = open_driver(ConnectionString::parse(server->connection_string()));
+  const auto result = driver->execute("DO $$ BEGIN RAISE NOTICE 'お知らせ'; END $$");
+  ASSERT_FALSE(result.info.empty());
+  EXPECT_NE(result.info[0].message.find("お知らせ"), std::string::npos) << describe(result.info);
+}
+
+TEST(OdbcDriverTest, ALostServerConnectionFailsTheNextStatement) {
+  const auto server = testing::PgServer::from_environment();
+  OVIK_REQUIRE_PG_SERVER(server);
+  const auto cs = ConnectionString::parse(server->connection_string());
+  auto victim = open_driver(cs);
+  auto killer = open_driver(cs);
+  auto pid = victim->execute("SELECT pg_backend_pid()");
+  ASSERT_TRUE(pid.cursor->fetch());
+  const Value backend = pid.cursor->row()[0];
+  pid.cursor->close();
+  killer->execute("SELECT pg_terminate_backend(?)", std::vector<Value>{backend});
+  // The server's own farewell (57P01, as on a shutdown), then the driver's lost link.
+  auto diagnostics = failure_of([&] { victim->execute("SELECT 1"); });
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].sqlstate, "57P01") << describe(diagnostics);
+  diagnostics = failure_of([&] { victim->execute("SELECT 1"); });
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_TRUE(diagnostics[0].sqlstate.starts_with("08")) << describe(diagnostics);
+  victim->close();  // closing what is already gone stays quiet
+}
+
+}  // namespace
+}  // namespace ovik::access
