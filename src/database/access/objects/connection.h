@@ -1,0 +1,84 @@
+// The Connection object: one driver link, its Errors collection and its events.
+//
+// Ownership: the connection owns its driver; recordsets hold a counted reference to their
+// connection (never the reverse), so a connection lives while a recordset that reads through it
+// does. Closing the connection closes the driver, which ends the cursors of streaming recordsets
+// (their next move fails); rows already held in memory stay readable.
+//
+// Failures: each member that can fail clears Errors first. A failure fills Errors (one Error per
+// diagnostic, see errors.h for the numbers), fires the member's completion event with the first
+// Error, then raises that Error. A closed connection raises 3704 with Errors filled and no event.
+// Warnings of a successful call fill Errors and fire InfoMessage with the first of them.
+// The destructor closes the link without firing Disconnect: listeners must not see an object
+// that is already ending.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "database/access/driver.h"
+#include "database/access/objects/errors.h"
+#include "ovik/data_access.h"
+#include "ovik/events.h"
+#include "ovik/object.h"
+
+namespace ovik::access {
+
+class Connection final : public Object<Connection, _Connection, IConnectionPointContainer> {
+ public:
+  static const TypeInfo& type_info();
+  Connection();
+  ~Connection() override;
+
+  std::string get_ConnectionString() override { return connection_string_; }
+  void put_ConnectionString(std::string value) override;
+  std::int32_t get_ConnectionTimeout() override { return connection_timeout_; }
+  void put_ConnectionTimeout(std::int32_t seconds) override;
+  std::int32_t get_CommandTimeout() override { return command_timeout_; }
+  void put_CommandTimeout(std::int32_t seconds) override;
+  std::int32_t get_State() override { return is_open() ? ado::adStateOpen : ado::adStateClosed; }
+  std::string get_Provider() override;
+  std::string get_DefaultDatabase() override;
+  Ref<Errors> get_Errors() override { return Ref<Errors>(errors_); }
+  void Open(std::string ConnectionString, std::string UserID, std::string Password,
+            std::int32_t Options) override;
+  void Close() override;
+  Ref<_Recordset> Execute(std::string CommandText, Variant& RecordsAffected, std::int32_t Options) override;
+  std::int32_t BeginTrans() override;
+  void CommitTrans() override;
+  void RollbackTrans() override;
+
+  std::uint32_t Advise(const Guid& iid, IUnknown* listener) override;
+  void Unadvise(std::uint32_t cookie) override { events_.unadvise(cookie); }
+
+  // ---- for recordsets working through this connection ----
+  bool is_open() const { return driver_ != nullptr && driver_->is_open(); }
+  void clear_errors() { errors_->Clear(); }
+  // The open driver; raises 3709 with Errors filled when the connection is closed.
+  Driver& usable_driver();
+  std::int32_t command_timeout() const { return command_timeout_; }
+  void will_execute(const std::string& source, std::int32_t cursor_type, std::int32_t lock_type,
+                    std::int32_t options, const Ref<_Recordset>& recordset);
+  void execute_complete(std::int64_t affected, const Ref<_Recordset>& recordset);
+  // Fills Errors from the failure, fires ExecuteComplete with it and raises.
+  [[noreturn]] void fail_execute(const DriverError& error, const Ref<_Recordset>& recordset);
+  // Fills Errors from the failure and raises, without an event (writes of a recordset).
+  [[noreturn]] void fail(const DriverError& error);
+  [[noreturn]] void fail(std::int32_t number, const std::string& description);
+  void report_info(const std::vector<Diagnostic>& info);
+
+ private:
+  std::string error_source() const;
+  Ref<Error> fill_errors(const DriverError& error, std::vector<ErrorRecord>& records);
+
+  std::string connection_string_;
+  std::int32_t connection_timeout_ = 15;
+  std::int32_t command_timeout_ = 30;
+  std::string provider_;  // as resolved by the last Open; empty before
+  std::unique_ptr<Driver> driver_;
+  Ref<ErrorsImpl> errors_;
+  ConnectionPoint<ConnectionEvents> events_;
+};
+
+}  // namespace ovik::access
