@@ -30,6 +30,11 @@ class IClassFactory : public IUnknown {
 
 Ref<IDispatch> create_object(std::string_view progid);
 
+namespace component {
+// A class factory for one description: what a module's DllGetClassObject hands out.
+Ref<IClassFactory> make_class_factory(const TypeInfo& info);
+}  // namespace component
+
 template <class I>
 Ref<I> create(std::string_view progid) {
   Ref<IDispatch> object = create_object(progid);

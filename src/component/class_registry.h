@@ -7,9 +7,6 @@
 
 namespace ovik::component {
 
-// A factory for one class description (handed out by DllGetClassObject).
-Ref<IClassFactory> make_class_factory(const TypeInfo& info);
-
 // Creates through a module's DllGetClassObject, as the registry or the manifest names it.
 Ref<IDispatch> create_from_module(const std::string& module_path, const Guid& clsid, std::string_view progid);
 

@@ -16,4 +16,5 @@ namespace ovik::host {
 int run_call(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int run_script(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int run_demo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 }  // namespace ovik::host

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   if (command == "typelib") return ovik::host::run_typelib(std::cout);
   if (command == "call") return ovik::host::run_call(args, std::cout, std::cerr);
   if (command == "script") return ovik::host::run_script(args, std::cout, std::cerr);
+  if (command == "doctor") return ovik::host::run_doctor(args, std::cout, std::cerr);
   if (command == "demo") return ovik::host::run_demo(args, std::cout, std::cerr);
   if (command == "register") return ovik::host::run_register(args, std::cout, std::cerr);
   return usage();

@@ -1,0 +1,239 @@
+// The environment object on an application folder of its own: settings lookups with their
+// notices and defaults, the three databases on SQLite, the master object, the end steps, the log
+// printing and the logging of database error events.
+#include <gtest/gtest.h>
+
+#include "ovik/component.h"
+#include "ovik/system_info.h"
+#include "platform/user_interface.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+namespace ovik {
+namespace {
+
+using testing::FakeModule;
+using testing::TempDir;
+
+// Records the message boxes instead of showing them.
+class MessageBoxes final : public platform::UserInterface {
+ public:
+  std::int32_t message_box(const std::string& text, const std::string& title, std::int32_t style) override {
+    shown.push_back(title + "|" + text + "|" + std::to_string(style));
+    return platform::kMessageBoxOk;
+  }
+  std::vector<std::string> shown;
+
+ private:
+  platform::ScopedFake<platform::UserInterface> guard_{*this};
+};
+
+const std::string kNotice = "警告|アプリケーション初期化に失敗しています。一旦終了し、再立ち上げして下さい。|64";
+
+std::string database_section(const std::string& name, const std::string& file, const std::string& extra = "") {
+  return "[" + name + "]\r\nprovider=SQLite\r\nserver=" + file +
+         "\r\ndatabase_user=\r\npassword=\r\ndatabase_name=main\r\ntransaction_log =False\r\n" + extra;
+}
+
+class SystemInfoTest : public ::testing::Test {
+ protected:
+  // The library's folder exists; "../ini" is reached through it.
+  void write_settings(const std::string& text) {
+    std::filesystem::create_directories(dir_.path() / "app/bin");
+    dir_.write("app/ini/Brindlemark.ini", text);
+  }
+  std::string db(const std::string& name) const { return dir_.str() + "/data/" + name; }
+  void standard_settings(const std::string& more = "") {
+    std::filesystem::create_directories(dir_.path() / "data");
+    write_settings(database_section("database", db("app.db")) + database_section("master_database", db("master.db")) +
+                   database_section("store_database", "ignored") + more);
+  }
+  Ref<_clsSystemInfo> make() { return create<_clsSystemInfo>("OvikEnvironment.clsSystemInfo"); }
+
+  TempDir dir_;
+  FakeModule module_{dir_.str() + "/app/bin"};
+  MessageBoxes boxes_;
+};
+
+TEST_F(SystemInfoTest, CreationTouchesNothingAndLookupsFallBackToDefaults) {
+  auto si = make();  // no ini folder at all
+  EXPECT_EQ(si->get_LoginStoreCd(), 0);
+  EXPECT_FALSE(si->get_Database());
+  EXPECT_EQ(si->GetIniDir(), dir_.str() + "/app/bin/../ini/");
+  EXPECT_EQ(si->funAccountItem(), 0);
+  EXPECT_EQ(si->funFinancialServer(), "0");
+  std::string pos = "p", emp = "e", bat = "b";
+  EXPECT_FALSE(si->funPosInfoImport(pos, emp, bat));
+  EXPECT_EQ(pos, "p");
+  EXPECT_EQ(boxes_.shown, (std::vector<std::string>{kNotice, kNotice, kNotice}));
+  EXPECT_THROW(si->get_IniFiles(static_cast<IniFileIndexEnum>(2)), RaisedError);
+  EXPECT_EQ(si->get_IniFiles(IniFileIndexEnum::AppSetting).get(), si->get_IniFiles(IniFileIndexEnum::AppSetting).get());
+}
+
+TEST_F(SystemInfoTest, LookupsConvertByThePlatformRules) {
+  write_settings(
+      "[accountitem]\r\naccitem_store= 1101 \r\naccitem_petty=11a\r\n"
+      "[Financial]\r\nserver=\r\ndatabase=FINDB\r\n"
+      "[journalpattern]\r\njouptn_tenant=2.5\r\n"
+      "[headoffice]\r\nheadoffice_0=7\r\nheadoffice_255=-32768\r\nheadoffice_3=32768\r\n"
+      "[getposinfoimport]\r\npos_file=/pos.csv\r\nemployee_file=/emp.csv\r\n");
+  auto si = make();
+  EXPECT_EQ(si->funAccountItem(), 1101);
+  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_EQ(si->funAccountItemOfPetty(), 0);  // letters: notice and default
+  EXPECT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(si->funFinancialServer(), "");  // present but empty is not missing
+  EXPECT_EQ(si->funFinancialDatabase(), "FINDB");
+  EXPECT_EQ(si->funJournalPatternCode(), 2);  // half to even
+  EXPECT_EQ(si->funHeadOfficeCode(0), 7);
+  EXPECT_EQ(si->funHeadOfficeCode(255), -32768);
+  EXPECT_EQ(si->funHeadOfficeCode(3), 0);  // beyond 16 bits
+  EXPECT_EQ(boxes_.shown.size(), 2u);
+  std::string pos, emp, bat = "unchanged";
+  EXPECT_FALSE(si->funPosInfoImport(pos, emp, bat));
+  EXPECT_EQ(pos, "/pos.csv");
+  EXPECT_EQ(emp, "/emp.csv");
+  EXPECT_EQ(bat, "unchanged");
+}
+
+TEST_F(SystemInfoTest, OpensClosesAndReopensTheDatabases) {
+  standard_settings();
+  auto si = make();
+  si->OpenDatabase();
+  EXPECT_TRUE(boxes_.shown.empty());
+  ASSERT_TRUE(si->get_Database());
+  ASSERT_TRUE(si->get_DatabaseOfTM());
+  EXPECT_FALSE(si->get_DatabaseOfStore());  // no store address: not opened, no notice
+  EXPECT_TRUE(si->get_Database()->get_Usable());
+  Ref<_OvikMaster> master = si->get_Master();
+  ASSERT_TRUE(master);
+  EXPECT_EQ(master->get_ApplicationConnection().get(), si->get_Database()->get_Connection().get());
+  EXPECT_EQ(master->get_MasterConnection().get(), si->get_DatabaseOfTM()->get_Connection().get());
+  EXPECT_EQ(si->get_Master().get(), master.get());  // a second read opens nothing
+
+  // An open transaction is committed by CloseDatabase.
+  Ref<_clsDatabase> app = si->get_Database();
+  Variant affected;
+  app->get_Connection()->Execute("create table t (n integer)", affected, -1);
+  app->get_Connection()->BeginTrans();
+  app->put_TransFlg(true);
+  app->get_Connection()->Execute("insert into t values (1)", affected, -1);
+  si->CloseDatabase();
+  EXPECT_FALSE(si->get_Database());
+  EXPECT_FALSE(app->get_Usable());
+  EXPECT_TRUE(si->get_Master());  // kept
+
+  // Reading Master after CloseDatabase opens everything again.
+  Ref<_OvikMaster> again = si->get_Master();
+  ASSERT_TRUE(si->get_Database());
+  Ref<_Recordset> rs = si->get_Database()->OpenForwardOnlyRecordset("select count(*) from t");
+  EXPECT_EQ(rs->get_Fields()->get_Item(Variant(0))->get_Value().to_i32(), 1);
+}
+
+TEST_F(SystemInfoTest, ASectionThatCannotBePreparedShowsOneNotice) {
+  std::filesystem::create_directories(dir_.path() / "data");
+  // The master section lacks transaction_log: it fails although its connection settings are complete.
+  write_settings(database_section("database", db("app.db")) +
+                 "[master_database]\r\nprovider=SQLite\r\nserver=" + db("m.db") +
+                 "\r\ndatabase_user=\r\npassword=\r\ndatabase_name=main\r\n");
+  auto si = make();
+  try {
+    si->OpenDatabase();
+    FAIL() << "the absent master database must fail the attach with 91";
+  } catch (const RaisedError& e) {
+    EXPECT_EQ(e.number(), err::kObjectNotSet);
+  }
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{kNotice});
+  EXPECT_TRUE(si->get_Database());  // the one that did open stays open
+  EXPECT_FALSE(si->get_DatabaseOfTM());
+}
+
+TEST_F(SystemInfoTest, TheStoreUsesTheGivenAddressAndTracingFollowsTheKey) {
+  std::filesystem::create_directories(dir_.path() / "data");
+  write_settings(database_section("database", db("app.db")) + database_section("master_database", db("master.db")) +
+                 "[store_database]\r\nprovider=SQLite\r\nserver=/nonexistent/never.db\r\ndatabase_user=\r\n"
+                 "password=\r\ndatabase_name=main\r\ntransaction_log=TRUE\r\n");
+  auto si = make();
+  si->put_strGetIpAddress(db("store.db"));
+  si->OpenDatabase();
+  ASSERT_TRUE(si->get_DatabaseOfStore());
+  EXPECT_TRUE(si->get_DatabaseOfStore()->get_Usable());
+  EXPECT_TRUE(si->get_DatabaseOfStore()->get_TraceTransaction());
+  EXPECT_FALSE(si->get_Database()->get_TraceTransaction());
+  EXPECT_TRUE(std::filesystem::exists(db("store.db")));
+}
+
+TEST_F(SystemInfoTest, PrintApplogWritesTheTableOrTheFile) {
+  standard_settings();
+  {
+    auto setup = new_connection();
+    setup->Open("Provider=SQLite;Data Source=" + db("app.db"), "", "", -1);
+    Variant affected;
+    setup->Execute(
+        "CREATE TABLE wkLog (ProcessID INTEGER, LogonUserName VARCHAR(255), ApplicationName VARCHAR(255), "
+        "AmendDate DATETIME, Title VARCHAR(255), Comment TEXT)",
+        affected, -1);
+  }
+  auto si = make();
+  EXPECT_TRUE(si->PrintApplog("it's done\r\nline two", 1, "POS").is_empty());
+  EXPECT_TRUE(si->PrintErrlog("failure", 1, "").is_empty());
+  auto check = new_connection();
+  check->Open("Provider=SQLite;Data Source=" + db("app.db"), "", "", -1);
+  Variant affected;
+  Ref<_Recordset> rs = check->Execute("select Title, Comment, ApplicationName from wkLog order by rowid", affected, -1);
+  ASSERT_FALSE(rs->get_EOF());
+  EXPECT_EQ(rs->get_Fields()->get_Item(Variant("Title"))->get_Value().to_string(), "application log");
+  EXPECT_EQ(rs->get_Fields()->get_Item(Variant("Comment"))->get_Value().to_string(), "it's done\r\nline two");
+  EXPECT_EQ(rs->get_Fields()->get_Item(Variant("ApplicationName"))->get_Value().to_string(), "POS");
+  rs->MoveNext();
+  EXPECT_EQ(rs->get_Fields()->get_Item(Variant("Title"))->get_Value().to_string(), "exception log");
+  EXPECT_EQ(rs->get_Fields()->get_Item(Variant("ApplicationName"))->get_Value().to_string(), "Ovik2Environment");
+
+  // With the store address empty, connect flag 2 builds an empty data source: the entry goes to the file.
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  si->PrintApplog("to the file", 2, "");
+  bool found = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path() / "app/bin/log"))
+    found |= dir_.read("app/bin/log/" + entry.path().filename().string()).find("to the file") != std::string::npos;
+  EXPECT_TRUE(found);
+}
+
+TEST_F(SystemInfoTest, DatabaseErrorEventsAreLoggedWithTheirText) {
+  standard_settings();
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  auto si = make();
+  si->OpenDatabase();
+  Variant affected;
+  EXPECT_THROW(si->get_Database()->get_Connection()->Execute("select * from no_such_table", affected, -1), RaisedError);
+  // No wkLog table in the application database: the entry lands in the day's file.
+  std::string logged;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path() / "app/bin/log"))
+    logged += dir_.read("app/bin/log/" + entry.path().filename().string());
+  EXPECT_NE(logged.find("exception log\tdatabase error [app]  (event)ADODB.ExecuteComplete  "), std::string::npos)
+      << logged;
+  EXPECT_NE(logged.find("no_such_table"), std::string::npos);
+}
+
+TEST_F(SystemInfoTest, HostInfoRetriesTwelveTimesThenRaises) {
+  auto si = make();
+  EXPECT_TRUE(si->get_HostInfo());
+  int attempts = 0;
+  register_factory("OvikEnvironment.clsMetaClientInfo", [&]() -> Ref<IDispatch> {
+    ++attempts;
+    throw RaisedError(5, "test", "no host name");
+  });
+  try {
+    si->get_HostInfo();
+    FAIL();
+  } catch (const RaisedError& e) {
+    EXPECT_EQ(e.number(), 60000);
+    EXPECT_EQ(e.source(), "clsSystemInfo");
+    EXPECT_EQ(e.description(), "クライアント情報取得に失敗しました。");
+  }
+  register_factory("OvikEnvironment.clsMetaClientInfo", nullptr);
+  EXPECT_EQ(attempts, 12);
+  EXPECT_TRUE(boxes_.shown.empty());
+}
+
+}  // namespace
+}  // namespace ovik

@@ -1,0 +1,163 @@
+// `ovik doctor [FOLDER]`: checks an installation as an administrator would before the store opens:
+// the ini folder and both settings files, every section and key the library reads (with the line
+// to add when one is missing), each database connection with the provider's own error, and
+// whether the log and trace folders can be written. One line per check; non-zero exit on a failure.
+#include <unistd.h>
+
+#include <filesystem>
+#include <ostream>
+
+#include "commands.h"
+#include "database/database.h"
+#include "ovik/component.h"
+#include "ovik/environment.h"
+#include "platform/locale_rules.h"
+#include "platform/module_info.h"
+
+namespace ovik::host {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Report {
+ public:
+  explicit Report(std::ostream& out) : out_(out) {}
+  void ok(const std::string& what) { out_ << "ok    " << what << "\n"; }
+  void fail(const std::string& what, const std::string& why) {
+    out_ << "FAIL  " << what << ": " << why << "\n";
+    ++failures_;
+  }
+  void note(const std::string& what) { out_ << "      " << what << "\n"; }
+  int failures() const { return failures_; }
+
+ private:
+  std::ostream& out_;
+  int failures_ = 0;
+};
+
+std::optional<std::string> setting(const Ref<_clsIniFile>& ini, const std::string& section, const std::string& key) {
+  try {
+    std::string s = section, k = key;
+    return ini->GetIni(s, k);
+  } catch (const RaisedError&) {
+    return std::nullopt;
+  }
+}
+
+// A folder the library must write to: it exists and takes a file, or it can be created.
+void check_writable(Report& report, const std::string& label, const fs::path& folder) {
+  std::error_code ec;
+  const fs::path probe_in = fs::exists(folder, ec) ? folder : folder.parent_path();
+  if (!fs::is_directory(probe_in, ec)) {
+    report.fail(label + " " + folder.string(), "neither it nor its parent folder exists");
+    return;
+  }
+  if (access(probe_in.c_str(), W_OK | X_OK) != 0) {
+    report.fail(label + " " + folder.string(), probe_in.string() + " is not writable for this user");
+    return;
+  }
+  report.ok(label + " " + folder.string() + (probe_in == folder ? " is writable" : " can be created"));
+}
+
+}  // namespace
+
+int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
+  Report report(out);
+  const platform::ModuleInfo module = platform::Facility<platform::ModulePath>::get().module();
+  const fs::path app = args.empty() ? fs::path(module.folder).parent_path() : fs::path(args[0]);
+  const fs::path bin = args.empty() ? fs::path(module.folder) : app / "bin";
+  const fs::path ini_folder = app / "ini";
+  out << "checking the application folder " << app.string() << "\n";
+
+  std::error_code ec;
+  if (fs::is_directory(ini_folder, ec))
+    report.ok("settings folder " + ini_folder.string());
+  else
+    report.fail("settings folder " + ini_folder.string(), "missing");
+  for (const char* file : {"Brindlemark.ini", "menu.ini"}) {
+    const fs::path path = ini_folder / file;
+    if (fs::is_regular_file(path, ec) && access(path.c_str(), R_OK) == 0)
+      report.ok(std::string("settings file ") + file);
+    else
+      report.fail(std::string("settings file ") + file, fs::exists(path, ec) ? "not readable" : "missing");
+  }
+
+  Ref<_clsIniFile> ini = create<_clsIniFile>("OvikEnvironment.clsIniFile");
+  ini->put_Path(ini_folder.string());
+  ini->put_FileName("Brindlemark.ini");
+  auto require = [&](const std::string& section, const std::string& key, const char* example, bool integer) {
+    auto value = setting(ini, section, key);
+    const std::string what = "[" + section + "] " + key;
+    if (!value) {
+      report.fail(what, std::string("missing; add under [") + section + "]: " + key + "=" + example);
+      return value;
+    }
+    std::int32_t n = 0;
+    if (integer && platform::parse_int32(*value, n) != platform::ConvStatus::Ok) {
+      report.fail(what, "\"" + *value + "\" is not a whole number");
+      return value;
+    }
+    report.ok(what + (key == "password" ? " is set" : " = " + *value));
+    return value;
+  };
+
+  for (const char* section : {"database", "master_database", "store_database"}) {
+    require(section, "provider", "SQLite", false);
+    if (std::string(section) != "store_database") require(section, "server", "/path/of/the/database.db", false);
+    require(section, "database_user", "", false);
+    require(section, "password", "", false);
+    require(section, "database_name", "main", false);
+    require(section, "transaction_log", "false", false);
+  }
+  require("accountitem", "accitem_store", "0", true);
+  require("accountitem", "accitem_petty", "0", true);
+  require("Financial", "server", "", false);
+  require("Financial", "database", "", false);
+  require("journalpattern", "jouptn_tenant", "0", true);
+  require("getposinfoimport", "pos_file", "/path/of/pos.csv", false);
+  require("getposinfoimport", "employee_file", "/path/of/employee.csv", false);
+  require("getposinfoimport", "bat_file_path", "/path/of/import.sh", false);
+  report.note("[headoffice] headoffice_<company code> keys are read per company and cannot be checked here");
+
+  // The application and master databases; the store database needs the store's address, which
+  // only the client program knows.
+  for (const char* section : {"database", "master_database"}) {
+    auto provider = setting(ini, section, "provider");
+    auto server = setting(ini, section, "server");
+    auto user = setting(ini, section, "database_user");
+    auto password = setting(ini, section, "password");
+    auto name = setting(ini, section, "database_name");
+    if (!provider || !server || !user || !password || !name) {
+      report.fail(std::string("connection of [") + section + "]", "its settings are incomplete");
+      continue;
+    }
+    Ref<_clsConnectString> cs = create<_clsConnectString>("OvikEnvironment.clsConnectString");
+    cs->SetProvider(*provider);
+    cs->SetServer(*server);
+    cs->SetUser(*user);
+    cs->SetPassword(*password);
+    cs->SetInitialDatabase(*name);
+    Ref<_clsDatabase> db = make_object<clsDatabase>();
+    db->put_ConnectionTimeout(10);
+    try {
+      if (db->Connect(cs->GetValue(), HowToConnectEnum::ConnectByConnectionString)) {
+        report.ok(std::string("connection of [") + section + "] to " + *server);
+        db->Disconnect();
+      } else {
+        report.fail(std::string("connection of [") + section + "]", db->get_ErrorMsg());
+      }
+    } catch (const RaisedError& e) {
+      std::string text = e.description();
+      for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
+      report.fail(std::string("connection of [") + section + "]", text);
+    }
+  }
+
+  check_writable(report, "log folder", bin / "log");
+  check_writable(report, "trace folder", bin / "transaction_log");
+  out << (report.failures() == 0 ? "all checks passed\n" : std::to_string(report.failures()) + " check(s) failed\n");
+  return report.failures() == 0 ? 0 : 1;
+}
+
+}  // namespace ovik::host
