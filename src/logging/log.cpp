@@ -23,11 +23,6 @@ std::string two(int n) {
   return buf;
 }
 
-std::string four(int n) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%04d", n);
-  return buf;
-}
 
 // Every value that goes into SQL text has its apostrophes doubled.
 std::string quoted(const std::string& value) {
@@ -106,23 +101,23 @@ void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
     const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
     file_name = safe_file_name(m_AppName + two(now.year) + two(now.month) + two(now.day) + "-" + m_LogonUserName +
                                ".LOG");
-    const bool sqlite = dialect() == Dialect::Sqlite;
-    const std::string sql = "Insert into wkLog(\r\n"
-                            " ProcessID,\r\n"
-                            " LogonUserName,\r\n"
-                            " ApplicationName,\r\n"
-                            " AmendDate,\r\n"
-                            " Title,\r\n"
-                            " Comment\r\n"
-                            ")values(\r\n"
-                            " " + std::to_string(m_ProcessID) + ",\r\n"
-                            " '" + quoted(m_LogonUserName) + "',\r\n"
-                            " '" + quoted(m_AppName) + "',\r\n" +
-                            (sqlite ? " datetime('now','localtime'),\r\n" : " getdate(),\r\n") +
-                            " '" + quoted(strTitle) + "',\r\n"
-                            " '" + quoted(strComment) + "'\r\n"
-                            ")\r\n";
     if (m_IsConnected) {
+      const bool sqlite = dialect() == Dialect::Sqlite;
+      const std::string sql = "Insert into wkLog(\r\n"
+                              " ProcessID,\r\n"
+                              " LogonUserName,\r\n"
+                              " ApplicationName,\r\n"
+                              " AmendDate,\r\n"
+                              " Title,\r\n"
+                              " Comment\r\n"
+                              ")values(\r\n"
+                              " " + std::to_string(m_ProcessID) + ",\r\n"
+                              " '" + quoted(m_LogonUserName) + "',\r\n"
+                              " '" + quoted(m_AppName) + "',\r\n" +
+                              (sqlite ? " datetime('now','localtime'),\r\n" : " getdate(),\r\n") +
+                              " '" + quoted(strTitle) + "',\r\n"
+                              " '" + quoted(strComment) + "'\r\n"
+                              ")\r\n";
       Variant affected;
       m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
       if (m_cnLog->get_Errors()->get_Count() != 0) m_IsConnected = false;
@@ -141,12 +136,21 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     for (char& c : text)
       if (c == '\r' || c == '\n' || c == '\t') c = ' ';
     pl::FileSystem& fs = pl::Facility<pl::FileSystem>::get();
-    if (!fs.exists(folder) && !fs.create_directory(folder)) return;
     const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
-    const std::string line = four(now.year) + "/" + two(now.month) + "/" + two(now.day) + " " + two(now.hour) +
-                             ":" + two(now.minute) + ":" + two(now.second) + "\t" + std::to_string(m_ProcessID) +
-                             "\t" + m_LogonUserName + "\t" + m_AppName + "\t" + title + "\t" + text + "\r\n";
-    fs.append_line(folder + "/" + file_name, pl::to_narrow(line));
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d %02d:%02d:%02d\t%d\t", now.year, now.month, now.day, now.hour,
+                  now.minute, now.second, m_ProcessID);
+    std::string line;
+    line.reserve(64 + m_LogonUserName.size() + m_AppName.size() + title.size() + text.size());
+    line.append(stamp).append(m_LogonUserName).append(1, '\t').append(m_AppName).append(1, '\t');
+    line.append(title).append(1, '\t').append(text).append("\r\n");
+    const std::string bytes = pl::to_narrow(line);
+    const std::string path = folder + "/" + file_name;
+    // The folder is nearly always there: try the append first and create the folder only when
+    // it is missing, which saves a look-up on every entry.
+    if (fs.append_line(path, bytes)) return;
+    if (fs.exists(folder) || !fs.create_directory(folder)) return;
+    fs.append_line(path, bytes);
   } catch (...) {
     // A log entry that cannot be written is lost without a word: logging never fails its caller.
   }

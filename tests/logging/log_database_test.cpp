@@ -3,6 +3,8 @@
 // text as it stands), the purge of rows, and the fall back to the file when the server goes away.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -118,7 +120,9 @@ TEST_F(LogDatabaseTest, PostgreSqlRunsTheServerTextAndAStoppedServerFallsBackToT
     GTEST_SKIP() << testing::PgServer::kSkipReason;
   }
   const std::string script = std::string(OVIK_SOURCE_DIR) + "/scripts/pg-test-server.sh";
-  const std::string cluster = dir_.str() + "/pg";
+  // Beside, not inside, the test's own folder: the server runs as another user, who cannot enter it.
+  const std::string cluster =
+      (std::filesystem::temp_directory_path() / ("ovik-pglog-" + std::to_string(getpid()))).string();
   ASSERT_EQ(std::system((script + " start " + cluster + " >/dev/null").c_str()), 0);
   struct Stop {
     std::string command;

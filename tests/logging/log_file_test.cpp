@@ -103,8 +103,10 @@ TEST_F(LogFileTest, AFullDiskDropsTheEntryAndTheNextOneTriesAgain) {
   platform::ScopedFake<platform::FileSystem> fake(full);
   Ref<clsLog> log = make_object<clsLog>();
   EXPECT_NO_THROW(put(log, "t", "one"));
+  const int after_first = full.attempts;
+  EXPECT_GE(after_first, 1);
   EXPECT_NO_THROW(put(log, "t", "two"));
-  EXPECT_EQ(full.attempts, 2);
+  EXPECT_GT(full.attempts, after_first);
 }
 
 TEST_F(LogFileTest, PurgeDeletesOnlyFilesDatedBeforeTheCutoff) {
