@@ -7,6 +7,7 @@
 #include "ovik/system_info.h"
 #include "platform/user_interface.h"
 #include "support/fake_platform.h"
+#include "support/pg_server.h"
 #include "support/temp_dir.h"
 
 namespace ovik {
@@ -161,6 +162,38 @@ TEST_F(SystemInfoTest, TheStoreUsesTheGivenAddressAndTracingFollowsTheKey) {
   EXPECT_TRUE(si->get_DatabaseOfStore()->get_TraceTransaction());
   EXPECT_FALSE(si->get_Database()->get_TraceTransaction());
   EXPECT_TRUE(std::filesystem::exists(db("store.db")));
+}
+
+TEST_F(SystemInfoTest, TheStoreDatabaseOnPostgreSqlIsReachedThroughItsAddress) {
+  auto server = testing::PgServer::from_environment();
+  OVIK_REQUIRE_PG_SERVER(server);
+  std::filesystem::create_directories(dir_.path() / "data");
+  // Through ODBC the store's "address" is the data source name; the section's own server key is ignored.
+  write_settings(database_section("database", db("app.db")) + database_section("master_database", db("master.db")) +
+                 "[store_database]\r\nprovider=MSDASQL\r\nserver=not-this-one\r\ndatabase_user=" + server->user +
+                 "\r\npassword=" + server->password + "\r\ndatabase_name=citestdb\r\ntransaction_log=false\r\n");
+  auto si = make();
+  si->put_strGetIpAddress(server->dsn);
+  si->OpenDatabase();
+  EXPECT_TRUE(boxes_.shown.empty());
+  ASSERT_TRUE(si->get_DatabaseOfStore());
+  Ref<_clsDatabase> store = si->get_DatabaseOfStore();
+  EXPECT_TRUE(store->get_Usable());
+  EXPECT_EQ(store->get_Provider(), ConnectedDatabaseTypeEnum::IsUnknown);
+  Ref<_Recordset> rs = store->OpenForwardOnlyRecordset("select current_database()");
+  EXPECT_EQ(rs->get_Fields()->get_Item(Variant(0))->get_Value().to_string(), "citestdb");
+  rs.reset();
+  si->CloseDatabase();
+  EXPECT_FALSE(store->get_Usable());
+
+  // A store server that refuses the login: the notice, and no store database.
+  si->put_strGetIpAddress(server->dsn);
+  write_settings(database_section("database", db("app.db")) + database_section("master_database", db("master.db")) +
+                 "[store_database]\r\nprovider=MSDASQL\r\ndatabase_user=" + server->user +
+                 "\r\npassword=wrong\r\ndatabase_name=citestdb\r\ntransaction_log=false\r\n");
+  si->OpenDatabase();
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{kNotice});
+  EXPECT_FALSE(si->get_DatabaseOfStore());
 }
 
 TEST_F(SystemInfoTest, PrintApplogWritesTheTableOrTheFile) {
