@@ -87,6 +87,19 @@ TEST_F(TraceFileTest, OneLinePerTextWithTheFixedLayout) {
             "/* 2024/01/05 09:03:07  active form :                */  -- Disconnected\r\n");
 }
 
+TEST_F(TraceFileTest, AMegabyteStatementIsOneLine) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  std::string sql = "insert into t values\r\n";
+  while (sql.size() < (1u << 20)) sql += "('発注', 'it''s'),\n";
+  sql += "('end', 'x')";
+  bool purged = false;
+  trace::put(sql, purged);
+  const std::string file = read_today();
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 1);
+  EXPECT_TRUE(file.ends_with("('end', 'x')\r\n"));
+  EXPECT_GT(file.size(), sql.size());
+}
+
 TEST_F(TraceFileTest, PurgeRunsOnceAndRetriesWhenItFailed) {
   std::filesystem::create_directories(folder());
   age_file("2023_12_06(Ovik2Environment).log", 30LL * 86400);       // exactly 30 days: deleted

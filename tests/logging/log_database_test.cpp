@@ -76,6 +76,26 @@ TEST_F(LogDatabaseTest, RowsKeepTheTextAndTheFileStaysEmpty) {
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "app/bin/log/Bob's POS061206-o'brien.LOG"));
 }
 
+TEST_F(LogDatabaseTest, AMegabyteTextWithEveryAwkwardCharacterArrivesWhole) {
+  Ref<_Connection> db = open(sqlite_string());
+  run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.sqlite.sql"));
+  Ref<clsLog> log = make_object<clsLog>();
+  log->put_ServerConnectionString(sqlite_string());
+  std::string text;
+  while (text.size() < (1u << 20)) text += "発注 it's\ttab\r\nline ";
+  put(log, "big", text);
+  const std::vector<std::string> stored = column(db, "select Comment from wkLog");
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_TRUE(stored[0] == text) << "the row's text differs from the entry's";
+  // The same text in file mode is one line: CR, LF and TAB became spaces.
+  Ref<clsLog> file_log = make_object<clsLog>();
+  put(file_log, "big", text);
+  const std::string line = log_file("Ovik2Environment061206-o'brien.LOG");
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  EXPECT_EQ(line.find('\r'), line.size() - 2);
+  EXPECT_GT(line.size(), text.size());
+}
+
 TEST_F(LogDatabaseTest, AFailingInsertGoesToTheFileAndTheNextEntryTriesTheTableAgain) {
   Ref<clsLog> log = make_object<clsLog>();
   log->put_ServerConnectionString(sqlite_string());  // no wkLog table yet

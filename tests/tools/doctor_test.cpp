@@ -1,0 +1,50 @@
+// `ovik doctor` on a folder of its own: every check on its line, the line to add for a missing
+// key, the provider's own error for a database that cannot be reached, and the exit status.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "commands.h"
+#include "support/temp_dir.h"
+
+namespace ovik::host {
+namespace {
+
+TEST(Doctor, NamesWhatIsMissingAndFailsWhenAnythingDoes) {
+  testing::TempDir dir;
+  dir.write("app/ini/menu.ini", "[menu]\n");
+  std::string settings;
+  for (const char* section : {"database", "master_database", "store_database"}) {
+    settings += std::string("[") + section + "]\nprovider=SQLite\nserver=" + dir.str() + "/app/" + section +
+                ".db\ndatabase_user=\npassword=\ndatabase_name=main\ntransaction_log=false\n";
+  }
+  settings +=
+      "[accountitem]\naccitem_store=1\naccitem_petty=2\n[Financial]\nserver=f\ndatabase=d\n"
+      "[journalpattern]\njouptn_tenant=3\n[getposinfoimport]\npos_file=p\nemployee_file=e\nbat_file_path=b\n";
+  dir.write("app/ini/Brindlemark.ini", settings);
+  std::filesystem::create_directories(dir.path() / "app/bin");
+
+  std::ostringstream out, err;
+  EXPECT_EQ(run_doctor({dir.str() + "/app"}, out, err), 0) << out.str();
+  EXPECT_NE(out.str().find("all checks passed"), std::string::npos);
+
+  // A missing key, a word where a number belongs, an unreachable database.
+  std::string broken = settings;
+  broken.replace(broken.find("accitem_petty=2"), 15, "accitem_petty=two");
+  broken.replace(broken.find("journalpattern]\njouptn_tenant=3"), 31, "journalpattern]\n");
+  broken.replace(broken.find(dir.str() + "/app/master_database.db"), (dir.str() + "/app/master_database.db").size(),
+                 dir.str() + "/no/such/folder.db");
+  dir.write("app/ini/Brindlemark.ini", broken);
+  std::ostringstream out2;
+  EXPECT_EQ(run_doctor({dir.str() + "/app"}, out2, err), 1);
+  const std::string report = out2.str();
+  EXPECT_NE(report.find("FAIL  [accountitem] accitem_petty: \"two\" is not a whole number"), std::string::npos) << report;
+  EXPECT_NE(report.find("FAIL  [journalpattern] jouptn_tenant: missing; add under [journalpattern]: jouptn_tenant=0"),
+            std::string::npos);
+  EXPECT_NE(report.find("FAIL  connection of [master_database]: 【ConnectDataBase】 "), std::string::npos);
+  EXPECT_NE(report.find("ok    connection of [database]"), std::string::npos);
+  EXPECT_NE(report.find("3 check(s) failed"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ovik::host
