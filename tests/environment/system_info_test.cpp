@@ -2,6 +2,11 @@
 // notices and defaults, the three databases on SQLite, the master object, the end steps, the log
 // printing and the logging of database error events.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 #include "ovik/component.h"
 #include "ovik/system_info.h"
@@ -185,6 +190,31 @@ TEST_F(SystemInfoTest, TheStoreDatabaseOnPostgreSqlIsReachedThroughItsAddress) {
   rs.reset();
   si->CloseDatabase();
   EXPECT_FALSE(store->get_Usable());
+
+  // Released with everything open: the server sees no session of it afterwards.
+  const std::string app_name = "ovik-si-" + std::to_string(getpid());
+  auto checker = new_connection();
+  checker->Open(server->connection_string(), "", "", -1);
+  setenv("PGAPPNAME", app_name.c_str(), 1);  // names the sessions opened from here on
+  auto sessions = [&] {
+    Variant affected;
+    Ref<_Recordset> rs = checker->Execute(
+        "select count(*) from pg_stat_activity where application_name = '" + app_name + "'", affected, -1);
+    return rs->get_Fields()->get_Item(Variant(0))->get_Value().to_i32();
+  };
+  {
+    auto open_one = make();
+    open_one->put_strGetIpAddress(server->dsn);
+    open_one->OpenDatabase();
+    EXPECT_EQ(sessions(), 1);
+  }
+  unsetenv("PGAPPNAME");
+  int left = sessions();
+  for (int i = 0; i < 50 && left != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    left = sessions();
+  }
+  EXPECT_EQ(left, 0);
 
   // A store server that refuses the login: the notice, and no store database.
   si->put_strGetIpAddress(server->dsn);
