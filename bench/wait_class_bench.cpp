@@ -10,37 +10,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "glib_bench_support.h"
 #include "waiting/wait_n_dispatch.h"
 
 namespace ovik {
 namespace {
 
-class PushedContext {
- public:
-  PushedContext() { g_main_context_push_thread_default(context_); }
-  ~PushedContext() {
-    g_main_context_pop_thread_default(context_);
-    g_main_context_unref(context_);
-  }
-  PushedContext(const PushedContext&) = delete;
-  PushedContext& operator=(const PushedContext&) = delete;
-  GMainContext* get() const { return context_; }
-
- private:
-  GMainContext* context_ = g_main_context_new();
-};
-
-std::int64_t thread_cpu_ns() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-double median(std::vector<std::int64_t> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 != 0 ? static_cast<double>(values[n / 2]) : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
+using bench::median;
+using bench::PushedContext;
+using bench::thread_cpu_ns;
 
 void report(benchmark::State& state, const char* name, const std::vector<std::int64_t>& us) {
   state.counters[std::string("median_") + name + "_us"] = median(us);
