@@ -17,10 +17,23 @@ namespace pl = ovik::platform;
 
 namespace {
 
+// Zero-padded decimal digits; formatting without printf keeps an entry cheap.
+std::string& append_digits(std::string& out, int value, int width) {
+  char digits[12];
+  int n = 0;
+  unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0 && n < 11);
+  for (int i = n; i < width; ++i) out += '0';
+  while (n > 0) out += digits[--n];
+  return out;
+}
+
 std::string two(int n) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%02d", n % 100);
-  return buf;
+  std::string out;
+  return append_digits(out, n % 100, 2);
 }
 
 
@@ -131,19 +144,27 @@ void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
 }
 
 void clsLog::WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
-                          std::string text) {
+                          const std::string& text) {
   try {
-    for (char& c : text)
-      if (c == '\r' || c == '\n' || c == '\t') c = ' ';
     pl::FileSystem& fs = pl::Facility<pl::FileSystem>::get();
     const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
-    char stamp[48];
-    std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d %02d:%02d:%02d\t%d\t", now.year, now.month, now.day, now.hour,
-                  now.minute, now.second, m_ProcessID);
     std::string line;
     line.reserve(64 + m_LogonUserName.size() + m_AppName.size() + title.size() + text.size());
-    line.append(stamp).append(m_LogonUserName).append(1, '\t').append(m_AppName).append(1, '\t');
-    line.append(title).append(1, '\t').append(text).append("\r\n");
+    append_digits(line, now.year, 4).append(1, '/');
+    append_digits(line, now.month, 2).append(1, '/');
+    append_digits(line, now.day, 2).append(1, ' ');
+    append_digits(line, now.hour, 2).append(1, ':');
+    append_digits(line, now.minute, 2).append(1, ':');
+    append_digits(line, now.second, 2).append(1, '\t');
+    line.append(std::to_string(m_ProcessID)).append(1, '\t');
+    line.append(m_LogonUserName).append(1, '\t').append(m_AppName).append(1, '\t');
+    line.append(title).append(1, '\t');
+    // In the text, CR, LF and TAB each become one space: the entry stays one line of six fields.
+    const std::size_t text_start = line.size();
+    line.append(text);
+    for (std::size_t i = text_start; i < line.size(); ++i)
+      if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t') line[i] = ' ';
+    line.append("\r\n");
     const std::string bytes = pl::to_narrow(line);
     const std::string path = folder + "/" + file_name;
     // The folder is nearly always there: try the append first and create the folder only when

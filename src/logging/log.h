@@ -45,7 +45,7 @@ class clsLog final : public Object<clsLog, _clsLog> {
   enum class Dialect { SqlServer, Sqlite };
   Dialect dialect() const;
   void WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
-                    std::string text);
+                    const std::string& text);
   void delete_rows(const std::string& cutoff_yyyymmdd);
   void delete_files(std::int16_t keep_days);
 

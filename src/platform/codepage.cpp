@@ -33,7 +33,12 @@ bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 // Replaces every invalid sequence by "?"; valid input is copied in one piece.
 std::string sanitized_utf8(std::string_view text) {
   std::size_t pos = 0;
+  // ASCII needs no decoding: skip it a byte at a time without the sequence decoder.
   while (pos < text.size()) {
+    if (static_cast<unsigned char>(text[pos]) < 0x80) {
+      ++pos;
+      continue;
+    }
     std::size_t n = utf8_sequence_length(text, pos);
     if (n == 0) break;
     pos += n;
