@@ -6,7 +6,6 @@
 //    through a raw sqlite3_step loop that copies every row.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,34 +13,22 @@
 #include <string>
 
 #include "database/access/driver.h"
+#include "scratch_folder.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace ovik::access;
+
+class Scratch : public ovik::bench::ScratchFolder {
+ public:
+  Scratch() : ScratchFolder("driver-bench") {}
+};
 
 constexpr int kInsertRows = 100000;
 // The rollback journal syncs at every commit: a smaller run gives its rate without minutes of I/O.
 constexpr int kDefaultJournalRows = 500;
 constexpr int kStreamRows = 1000000;
 
-// A scratch folder on the build's disk (not a memory file system, so syncs cost what they cost).
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (fs::current_path() / "driver-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 std::string insert_text(int i) {
   char buffer[160];

@@ -11,6 +11,7 @@
 #include "database/database.h"
 #include "logging/log.h"
 #include "platform/module_info.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -19,17 +20,12 @@ using namespace ovik;
 // A private application folder for the run, so nothing lands beside the real library.
 class BenchFolder final : public platform::ModulePath {
  public:
-  BenchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ovik-bench-XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
-    std::filesystem::create_directories(root_ + "/bin/log");
-  }
-  ~BenchFolder() override { std::filesystem::remove_all(root_); }
-  platform::ModuleInfo module() override { return {root_ + "/bin", "Ovik2Environment"}; }
-  const std::string& root() const { return root_; }
+  BenchFolder() { std::filesystem::create_directories(scratch_.path() / "bin/log"); }
+  platform::ModuleInfo module() override { return {root() + "/bin", "Ovik2Environment"}; }
+  std::string root() const { return scratch_.path().string(); }
 
  private:
-  std::string root_;
+  bench::ScratchFolder scratch_{"log-bench"};
   platform::ScopedFake<platform::ModulePath> guard_{*this};
 };
 

@@ -4,7 +4,6 @@
 // library's own cost per row: literals, text building, connection events, bookkeeping.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -12,31 +11,20 @@
 #include <vector>
 
 #include "database/database.h"
+#include "scratch_folder.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace ovik;
 
 constexpr int kRows = 100000;
+class Scratch : public ovik::bench::ScratchFolder {
+ public:
+  Scratch() : ScratchFolder("record-bench") {}
+};
+
 constexpr char kCreate[] = "create table T (CD integer, NM varchar(40), DT timestamp)";
 
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (fs::current_path() / "record-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 std::string name_of(int i) { return "item " + std::to_string(i) + " O'Neil"; }
 double day_of(int i) { return 45000.0 + i % 1000 + (i % 86400) / 86400.0; }

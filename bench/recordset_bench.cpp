@@ -9,15 +9,14 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "ovik/data_access.h"
+#include "scratch_folder.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace ovik;
 
 constexpr int kRows = 1000000;
@@ -28,17 +27,10 @@ class Data {
     static Data data;
     return data.path_;
   }
-  ~Data() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
 
  private:
   Data() {
-    std::string pattern = (fs::current_path() / "recordset-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    path_ = (dir_ / "rows.db").string();
+    path_ = scratch_.file("rows.db");
     sqlite3* db = nullptr;
     sqlite3_open(path_.c_str(), &db);
     sqlite3_exec(db,
@@ -51,7 +43,7 @@ class Data {
                  nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  fs::path dir_;
+  bench::ScratchFolder scratch_{"recordset-bench"};
   std::string path_;
 };
 
