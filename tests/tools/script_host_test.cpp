@@ -6,28 +6,19 @@
 
 #include "platform/user_interface.h"
 #include "script_host.h"
+#include "support/script_run.h"
 #include "support/sample_class.h"
 #include "support/temp_dir.h"
 
 namespace ovik::host {
 namespace {
 
-std::vector<Json> run(const std::vector<std::string>& lines) {
-  std::ostringstream out;
-  {
-    ScriptHost host(out);
-    for (const auto& l : lines) host.run_line(l);
-  }
-  std::vector<Json> answers;
-  std::istringstream in(out.str());
-  for (std::string line; std::getline(in, line);) answers.push_back(Json::parse(line));
-  return answers;
-}
+using testing::run_script;
 
 TEST(ScriptHost, CreatesNamesCallsAndShowsByRefOutputs) {
   testing::TempDir dir;
   dir.write("app.ini", "[database]\nprovider=SQLite\n");
-  auto a = run({
+  auto a = run_script({
       R"({"new": "OvikEnvironment.clsIniFile", "as": "ini"})",
       R"({"put": "ini.Path", "value": ")" + dir.str() + R"("})",
       R"({"put": "ini.FileName", "value": "app.ini"})",
@@ -50,7 +41,7 @@ TEST(ScriptHost, CreatesNamesCallsAndShowsByRefOutputs) {
 }
 
 TEST(ScriptHost, BadLinesGetErrorAnswersAndTheHostGoesOn) {
-  auto a = run({
+  auto a = run_script({
       "not json",
       R"(["an", "array"])",
       R"({"new": "OvikEnvironment.clsIniFile"})",
@@ -91,9 +82,7 @@ TEST(ScriptHost, EventsAndMessageBoxesComeBeforeTheirAnswer) {
   host.run_line(R"({"call": "s.Fire", "args": [7]})");
   platform::Facility<platform::UserInterface>::get().message_box("本文", "警告", 64);
   host.run_line(R"({"get": "s.Name"})");
-  std::istringstream in(out.str());
-  std::vector<Json> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line));
+  std::vector<Json> lines = testing::parse_lines(out.str());
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[2], Json({{"event", "Tick"}, {"from", "s"}, {"args", Json::array({"tick", 7})}}));
   EXPECT_EQ(lines[3]["ok"], true);

@@ -5,23 +5,14 @@
 #include <sstream>
 
 #include "script_host.h"
+#include "support/script_run.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
 
 namespace ovik::host {
 namespace {
 
-std::vector<Json> run(const std::vector<std::string>& lines) {
-  std::ostringstream out;
-  {
-    ScriptHost host(out);
-    for (const auto& l : lines) host.run_line(l);
-  }
-  std::vector<Json> answers;
-  std::istringstream in(out.str());
-  for (std::string line; std::getline(in, line);) answers.push_back(Json::parse(line));
-  return answers;
-}
+using testing::run_script;
 
 const Json kNotice = {{"msgbox",
                        {{"text", "アプリケーション初期化に失敗しています。一旦終了し、再立ち上げして下さい。"},
@@ -35,7 +26,7 @@ TEST(SystemInfoScript, BadSettingsShowTheNoticeAndGiveDefaults) {
             "[accountitem]\r\naccitem_store=12x\r\naccitem_petty= 7 \r\n"
             "[database]\r\nprovider=SQLite\r\nserver=" + dir.str() + "/app.db\r\n");
   testing::FakeModule module(dir.str() + "/app/bin");
-  auto a = run({
+  auto a = run_script({
       R"({"new": "OvikEnvironment.clsSystemInfo", "as": "si"})",
       R"({"call": "si.funAccountItem"})",
       R"({"call": "si.funAccountItemOfPetty"})",
