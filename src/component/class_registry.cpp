@@ -4,6 +4,7 @@
 #include <map>
 
 #include "ovik/object.h"
+#include "platform/ascii.h"
 
 namespace ovik {
 
@@ -30,18 +31,6 @@ struct Tables {
 Tables& tables() {
   static Tables t;
   return t;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
 }
 
 class ClassFactory final : public IClassFactory {
@@ -88,7 +77,7 @@ std::vector<const TypeInfo*> registered_classes() {
 const TypeInfo* find_class(std::string_view progid) {
   for (auto describe : tables().classes) {
     const TypeInfo& info = describe();
-    if (same_name(info.progid(), progid)) return &info;
+    if (platform::ascii_iequals(info.progid(), progid)) return &info;
   }
   return nullptr;
 }
@@ -123,7 +112,7 @@ const TypeLibraryHeader& type_library_header() {
 }
 
 void register_factory(std::string progid, std::function<Ref<IDispatch>()> factory) {
-  std::string key = lower(progid);
+  std::string key = platform::ascii_lower(progid);
   if (factory)
     tables().overrides[key] = std::move(factory);
   else
@@ -131,7 +120,7 @@ void register_factory(std::string progid, std::function<Ref<IDispatch>()> factor
 }
 
 Ref<IDispatch> create_object(std::string_view progid) {
-  if (auto it = tables().overrides.find(lower(progid)); it != tables().overrides.end()) {
+  if (auto it = tables().overrides.find(platform::ascii_lower(progid)); it != tables().overrides.end()) {
     Ref<IDispatch> object = it->second();
     if (!object) raise_runtime_error(err::kCannotCreateObject);
     return object;

@@ -4,20 +4,13 @@
 #include <vector>
 
 #include "ovik/error.h"
+#include "platform/ascii.h"
 
 namespace ovik {
 
-namespace {
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-}  // namespace
-
 std::int32_t TypeInfo::dispid_of(std::string_view name) const {
   for (const auto& m : members)
-    if (same_name(m.name, name)) return m.dispid;
+    if (platform::ascii_iequals(m.name, name)) return m.dispid;
   return kDispidUnknown;
 }
 

@@ -6,6 +6,7 @@
 #include "ovik/error.h"
 #include "platform/clock.h"
 #include "platform/locale_rules.h"
+#include "platform/ascii.h"
 
 namespace ovik {
 
@@ -160,14 +161,8 @@ bool Variant::to_bool() const {
     std::string_view t = *s;
     while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
     while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-    auto equals_ci = [](std::string_view a, std::string_view b) {
-      if (a.size() != b.size()) return false;
-      for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
-      return true;
-    };
-    if (equals_ci(t, "true")) return true;
-    if (equals_ci(t, "false")) return false;
+    if (pl::ascii_iequals(t, "true")) return true;
+    if (pl::ascii_iequals(t, "false")) return false;
     double d = 0;
     if (auto st = pl::parse_double(*s, d); st != pl::ConvStatus::Ok) fail(st);
     return d != 0.0;

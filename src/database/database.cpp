@@ -11,6 +11,7 @@
 #include "ovik/describe.h"
 #include "ovik/error.h"
 #include "platform/locale_rules.h"
+#include "platform/ascii.h"
 
 namespace ovik {
 
@@ -24,12 +25,6 @@ class RealConnectionSource final : public ConnectionSource {
  public:
   Ref<_Connection> create() override { return new_connection(); }
 };
-
-std::string ascii_lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 struct ProviderRule {
   std::string_view substring;
@@ -125,7 +120,7 @@ FieldClass classify_field_type(std::int32_t type) noexcept {
 }
 
 ConnectedDatabaseTypeEnum database_type_of_provider(std::string_view provider) {
-  const std::string name = ascii_lower(std::string(provider));
+  const std::string name = platform::ascii_lower(provider);
   for (const ProviderRule& rule : kProviderRules)
     if (name.find(rule.substring) != std::string::npos) return rule.type;
   return ConnectedDatabaseTypeEnum::IsUnknown;
@@ -200,7 +195,7 @@ ConnectedDatabaseTypeEnum clsDatabase::get_Provider() {
   if (!m_cnAdo) raise_runtime_error(err::kObjectNotSet);
   // The name is read for every test, as the connection may report a different one at any time.
   for (const ProviderRule& rule : kProviderRules)
-    if (ascii_lower(m_cnAdo->get_Provider()).find(rule.substring) != std::string::npos) return rule.type;
+    if (platform::ascii_lower(m_cnAdo->get_Provider()).find(rule.substring) != std::string::npos) return rule.type;
   return ConnectedDatabaseTypeEnum::IsUnknown;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "platform/module_info.h"
 #include "platform/user_interface.h"
+#include "platform/ascii.h"
 
 namespace ovik::trace {
 
@@ -18,13 +19,6 @@ std::string repeat(std::string_view piece, int times) {
   std::string out;
   for (int i = 0; i < times; ++i) out += piece;
   return out;
-}
-
-bool ascii_equal_ignore_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
 }
 
 std::string_view trim_blanks(std::string_view s) {
@@ -94,7 +88,7 @@ std::string mask_passwords(std::string_view text) {
       std::size_t next = text.find(';', v);
       end = next == std::string_view::npos ? text.size() : next;
     }
-    const bool secret = ascii_equal_ignore_case(key, "password") || ascii_equal_ignore_case(key, "pwd");
+    const bool secret = pl::ascii_iequals(key, "password") || pl::ascii_iequals(key, "pwd");
     if (secret && trim_blanks(text.substr(start, end - start)).size() > 0)
       out += "********";
     else

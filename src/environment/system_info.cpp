@@ -6,6 +6,7 @@
 #include "ovik/describe.h"
 #include "platform/module_info.h"
 #include "platform/user_interface.h"
+#include "platform/ascii.h"
 
 namespace ovik {
 
@@ -17,10 +18,6 @@ constexpr const char* kWarningTitle = "警告";
 constexpr std::int32_t kInformationOk = 64;
 constexpr int kApplication = 0, kMaster = 1, kStore = 2;
 
-std::string ascii_lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 }  // namespace
 
 // Receives one database's RaiseDatabaseError for the environment object, without keeping it
@@ -116,7 +113,7 @@ Ref<_clsDatabase> clsSystemInfo::OpenOneDatabase(const std::string& section, std
     Ref<_clsIniFile> ini = get_IniFiles(IniFileIndexEnum::AppSetting);
     const std::string connection_string = BuildConnectString(ini, section, connect_flag);
     std::string s = section, k = "transaction_log ";
-    database->put_TraceTransaction(ascii_lower(ini->GetIni(s, k)) == "true");
+    database->put_TraceTransaction(pl::ascii_lower(ini->GetIni(s, k)) == "true");
     database->Connect(connection_string, HowToConnectEnum::ConnectByConnectionString);
     return database;
   } catch (...) {

@@ -10,6 +10,7 @@
 #include "platform/module_info.h"
 #include "platform/system_info.h"
 #include "platform/user_interface.h"
+#include "platform/ascii.h"
 
 namespace ovik {
 
@@ -56,11 +57,6 @@ std::string safe_file_name(std::string name) {
   return name;
 }
 
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
 clsLog::clsLog() {
@@ -84,7 +80,7 @@ clsLog::~clsLog() {
 
 clsLog::Dialect clsLog::dialect() const {
   if (!m_cnLog) return Dialect::SqlServer;
-  const std::string provider = lower(m_cnLog->get_Provider());
+  const std::string provider = pl::ascii_lower(m_cnLog->get_Provider());
   return provider.rfind("sqlite", 0) == 0 ? Dialect::Sqlite : Dialect::SqlServer;
 }
 

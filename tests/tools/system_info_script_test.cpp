@@ -2,8 +2,6 @@
 // JSON lines before the answer of the request that showed them, and failures as error answers.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "script_host.h"
 #include "support/script_run.h"
 #include "support/fake_platform.h"

@@ -9,6 +9,7 @@
 
 #include "database/access/driver.h"
 #include "database/access/utf16.h"
+#include "platform/ascii.h"
 
 namespace ovik::access {
 namespace {
@@ -23,7 +24,6 @@ std::string_view trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The string may hold a password, so the message points at the position, not the text.
 [[noreturn]] void malformed(std::size_t position, std::string_view why) {
@@ -45,13 +45,7 @@ std::string_view without_version(std::string_view name) {
 
 }  // namespace
 
-bool equals_ignore_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
+bool equals_ignore_case(std::string_view a, std::string_view b) { return platform::ascii_iequals(a, b); }
 
 ConnectionString ConnectionString::parse(std::string_view text) {
   ConnectionString result;

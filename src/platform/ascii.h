@@ -1,0 +1,26 @@
+// ASCII letter case, the rule for member, class, key and provider names. Deliberately not
+// std::tolower: a host program's setlocale must not change how the library matches names, and
+// bytes of multi-byte characters are never folded.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ovik::platform {
+
+constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+inline std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = ascii_lower(c);
+  return out;
+}
+
+constexpr bool ascii_iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  return true;
+}
+
+}  // namespace ovik::platform
