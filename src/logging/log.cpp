@@ -38,17 +38,6 @@ std::string two(int n) {
 }
 
 
-// Every value that goes into SQL text has its apostrophes doubled.
-std::string quoted(const std::string& value) {
-  std::string out;
-  out.reserve(value.size());
-  for (char c : value) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out;
-}
-
 // The name part of a log file comes from caller input (the application name) and the user name:
 // a "/" in it must not lead the file out of the log folder.
 std::string safe_file_name(std::string name) {
@@ -76,6 +65,16 @@ clsLog::~clsLog() {
   } catch (...) {
     // End steps report nothing to anyone.
   }
+}
+
+std::string clsLog::doubled_apostrophes(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out;
 }
 
 clsLog::Dialect clsLog::dialect() const {
@@ -121,11 +120,11 @@ void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
                               " Comment\r\n"
                               ")values(\r\n"
                               " " + std::to_string(m_ProcessID) + ",\r\n"
-                              " '" + quoted(m_LogonUserName) + "',\r\n"
-                              " '" + quoted(m_AppName) + "',\r\n" +
+                              " '" + doubled_apostrophes(m_LogonUserName) + "',\r\n"
+                              " '" + doubled_apostrophes(m_AppName) + "',\r\n" +
                               (sqlite ? " datetime('now','localtime'),\r\n" : " getdate(),\r\n") +
-                              " '" + quoted(strTitle) + "',\r\n"
-                              " '" + quoted(strComment) + "'\r\n"
+                              " '" + doubled_apostrophes(strTitle) + "',\r\n"
+                              " '" + doubled_apostrophes(strComment) + "'\r\n"
                               ")\r\n";
       Variant affected;
       m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);

@@ -44,6 +44,8 @@ class clsLog final : public Object<clsLog, _clsLog> {
   // the embedded default.
   enum class Dialect { SqlServer, Sqlite };
   Dialect dialect() const;
+  // Every value that goes into SQL text has its apostrophes doubled, names included.
+  static std::string doubled_apostrophes(const std::string& value);
   void WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
                     const std::string& text);
   void delete_rows(const std::string& cutoff_yyyymmdd);

@@ -77,11 +77,7 @@ void clsLog::DelLog(std::int16_t intKeepDays) {
 }
 
 void clsLog::delete_rows(const std::string& cutoff_yyyymmdd) {
-  std::string app;
-  for (char c : m_AppName) {
-    if (c == '\'') app += '\'';
-    app += c;
-  }
+  const std::string app = doubled_apostrophes(m_AppName);
   std::string sql;
   if (dialect() == Dialect::Sqlite) {
     // SQLite compares a text with a number as "always greater": the date text is made a number.

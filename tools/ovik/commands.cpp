@@ -6,6 +6,11 @@
 
 namespace ovik::host {
 
+std::string one_line(std::string text) {
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
+  return text;
+}
+
 int run_typelib(std::ostream& out) {
   out << type_library_listing();
   return 0;

@@ -8,6 +8,8 @@
 namespace ovik::host {
 
 int run_typelib(std::ostream& out);
+// A message for one line of output: each CR LF becomes " / ".
+std::string one_line(std::string text);
 int run_register(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace ovik::host

@@ -30,11 +30,6 @@ const char* kind_name(ConnectedDatabaseTypeEnum kind) {
   return "?";
 }
 
-std::string one_line(std::string text) {
-  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
-  return text;
-}
-
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

@@ -148,9 +148,7 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
         report.fail(std::string("connection of [") + section + "]", db->get_ErrorMsg());
       }
     } catch (const RaisedError& e) {
-      std::string text = e.description();
-      for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
-      report.fail(std::string("connection of [") + section + "]", text);
+      report.fail(std::string("connection of [") + section + "]", one_line(e.description()));
     }
   }
 
