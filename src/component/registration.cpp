@@ -8,6 +8,7 @@
 
 #include "component/class_registry.h"
 #include "platform/dynamic_module.h"
+#include "platform/module_info.h"
 #include "platform/profile.h"
 #include "platform/registry_location.h"
 
@@ -37,20 +38,6 @@ bool is_plain_file_name(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-std::string library_folder() {
-  std::string file = library_file_path();
-  auto slash = file.rfind('/');
-  return slash == std::string::npos ? std::string(".") : file.substr(0, slash == 0 ? 1 : slash);
-}
-
-std::string library_base_name() {
-  std::string file = library_file_path();
-  std::string name = file.substr(file.rfind('/') + 1);
-  if (name.rfind("lib", 0) == 0) name.erase(0, 3);
-  if (auto so = name.find(".so"); so != std::string::npos) name.erase(so);
-  return name;
-}
-
 }  // namespace
 
 std::string library_file_path() {
@@ -62,12 +49,13 @@ std::string library_file_path() {
 }
 
 std::optional<ModuleEntry> lookup_manifest(std::string_view progid) {
-  const std::string manifest = library_folder() + "/" + library_base_name() + ".manifest";
+  const pl::ModuleInfo library = pl::module_info_from_path(library_file_path());
+  const std::string manifest = library.folder + "/" + library.base_name + ".manifest";
   const std::string section(progid);
   std::string module = read_value(manifest, section, "module");
   auto clsid = Guid::parse(read_value(manifest, section, "clsid"));
   if (!is_plain_file_name(module) || !clsid) return std::nullopt;
-  return ModuleEntry{library_folder() + "/" + module, *clsid};
+  return ModuleEntry{library.folder + "/" + module, *clsid};
 }
 
 std::optional<ModuleEntry> lookup_registry(std::string_view progid) {

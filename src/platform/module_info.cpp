@@ -1,9 +1,10 @@
 #include "platform/module_info.h"
 
-#include <dlfcn.h>
-
 #include <filesystem>
+#include <optional>
 #include <system_error>
+
+#include "platform/dynamic_module.h"
 
 namespace ovik::platform {
 
@@ -58,9 +59,8 @@ ModuleInfo module_info_from_path(std::string_view path) {
 }
 
 ModuleInfo ModulePath::module() {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<const void*>(&anchor), &info) == 0 || info.dli_fname == nullptr) return {};
-  return module_info_from_path(info.dli_fname);
+  const std::optional<std::string> file = module_file_of(reinterpret_cast<const void*>(&anchor));
+  return file ? module_info_from_path(*file) : ModuleInfo{};
 }
 
 template <>
