@@ -16,7 +16,6 @@ namespace {
 constexpr const char* kStartupNotice = "アプリケーション初期化に失敗しています。一旦終了し、再立ち上げして下さい。";
 constexpr const char* kWarningTitle = "警告";
 constexpr std::int32_t kInformationOk = 64;
-constexpr int kApplication = 0, kMaster = 1, kStore = 2;
 
 }  // namespace
 
@@ -24,15 +23,14 @@ constexpr int kApplication = 0, kMaster = 1, kStore = 2;
 // alive: the environment object detaches it before it lets the database go or ends itself.
 class DatabaseErrorListener final : public Listener<DatabaseErrorListener, __clsDatabase> {
  public:
-  DatabaseErrorListener(clsSystemInfo* owner, int which) : owner_(owner), which_(which) {}
+  explicit DatabaseErrorListener(clsSystemInfo* owner) : owner_(owner) {}
   void RaiseDatabaseError(const std::string& strDbName, const std::string& strErrorString) override {
-    if (owner_ != nullptr) owner_->on_database_error(which_, strDbName, strErrorString);
+    if (owner_ != nullptr) owner_->on_database_error(strDbName, strErrorString);
   }
   void detach() { owner_ = nullptr; }
 
  private:
   clsSystemInfo* owner_;
-  int which_;
 };
 
 clsSystemInfo::clsSystemInfo() {
@@ -48,7 +46,7 @@ clsSystemInfo::~clsSystemInfo() {
   } catch (...) {
     // End steps report nothing; the databases still close in their own end steps.
   }
-  for (DatabaseSlot* slot : {&m_cDatabase, &m_cDatabaseMaster, &m_cDatabaseStore}) store(*slot, 0, nullptr);
+  for (DatabaseSlot* slot : {&m_cDatabase, &m_cDatabaseMaster, &m_cDatabaseStore}) store(*slot, nullptr);
   m_colIniFiles.clear();
 }
 
@@ -66,7 +64,7 @@ Ref<_clsIniFile> clsSystemInfo::get_IniFiles(IniFileIndexEnum emIni) {
   raise_runtime_error(err::kInvalidArgument);
 }
 
-void clsSystemInfo::store(DatabaseSlot& slot, int which, Ref<_clsDatabase> database) {
+void clsSystemInfo::store(DatabaseSlot& slot, Ref<_clsDatabase> database) {
   if (slot.listener) {
     slot.listener->detach();
     if (auto container = query<IConnectionPointContainer>(slot.database.get())) {
@@ -80,7 +78,7 @@ void clsSystemInfo::store(DatabaseSlot& slot, int which, Ref<_clsDatabase> datab
   slot.database = std::move(database);
   if (!slot.database) return;
   if (auto container = query<IConnectionPointContainer>(slot.database.get())) {
-    slot.listener = make_object<DatabaseErrorListener>(this, which);
+    slot.listener = make_object<DatabaseErrorListener>(this);
     slot.cookie = container->Advise(__clsDatabase::IID, slot.listener.get());
   }
 }
@@ -123,9 +121,9 @@ Ref<_clsDatabase> clsSystemInfo::OpenOneDatabase(const std::string& section, std
 }
 
 void clsSystemInfo::OpenDatabase() {
-  store(m_cDatabase, kApplication, OpenOneDatabase("database", 1));
-  store(m_cDatabaseMaster, kMaster, OpenOneDatabase("master_database", 1));
-  if (!m_strIpAddress.empty()) store(m_cDatabaseStore, kStore, OpenOneDatabase("store_database", 2));
+  store(m_cDatabase, OpenOneDatabase("database", 1));
+  store(m_cDatabaseMaster, OpenOneDatabase("master_database", 1));
+  if (!m_strIpAddress.empty()) store(m_cDatabaseStore, OpenOneDatabase("store_database", 2));
   m_Master = create<_OvikMaster>("Ovik2Master.OvikMaster");
   // Arguments are taken in order: an absent master database fails first.
   if (!m_cDatabaseMaster.database) raise_runtime_error(err::kObjectNotSet);
@@ -145,12 +143,11 @@ void clsSystemInfo::CloseDatabase() {
     if (!slot->database) continue;
     if (slot->database->get_TransFlg()) slot->database->get_Connection()->CommitTrans();
     if (slot->database->get_Usable()) slot->database->Disconnect();
-    store(*slot, 0, nullptr);
+    store(*slot, nullptr);
   }
 }
 
-void clsSystemInfo::on_database_error(int which, const std::string& strDbName, const std::string& strErrorString) {
-  (void)which;
+void clsSystemInfo::on_database_error(const std::string& strDbName, const std::string& strErrorString) {
   // Logged to the application log database (connect flag 1: the "server" of section
   // "database"), with the event's own text on the lines after the description so that an
   // operator sees which database failed and why. A failure to log is not the caller's failure.

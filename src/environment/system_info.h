@@ -46,8 +46,8 @@ class clsSystemInfo final : public Object<clsSystemInfo, _clsSystemInfo> {
   Variant PrintErrlog(std::string strDesc, std::uint8_t bytConnectFlg, std::string strApp) override;
   Ref<_OvikMaster> get_Master() override;
 
-  // Called by the listeners of the three databases.
-  void on_database_error(int which, const std::string& strDbName, const std::string& strErrorString);
+  // Called by the listeners of the three databases; each is logged the same way.
+  void on_database_error(const std::string& strDbName, const std::string& strErrorString);
 
  private:
   // A database member with the listener of its events; events count from the moment it is stored.
@@ -60,7 +60,7 @@ class clsSystemInfo final : public Object<clsSystemInfo, _clsSystemInfo> {
   Ref<_clsIniFile> CreateIniFile(const std::string& file_name);
   Ref<_clsDatabase> OpenOneDatabase(const std::string& section, std::uint8_t connect_flag);
   std::string BuildConnectString(Ref<_clsIniFile>& ini, const std::string& section, std::uint8_t connect_flag);
-  void store(DatabaseSlot& slot, int which, Ref<_clsDatabase> database);
+  void store(DatabaseSlot& slot, Ref<_clsDatabase> database);
   void show_startup_notice();
   std::string app_setting(const std::string& section, const std::string& key);
 
