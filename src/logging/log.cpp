@@ -39,11 +39,31 @@ std::string two(int n) {
 
 
 // The name part of a log file comes from caller input (the application name) and the user name:
-// a "/" in it must not lead the file out of the log folder.
-std::string safe_file_name(std::string name) {
-  for (char& c : name)
-    if (c == '/' || c == '\0') c = '_';
-  return name;
+// a "/" must not lead the file out of the log folder, and a control character (C0, DEL, or a C1
+// control in UTF-8) must not make a name that a listing or a shell shows as something else.
+std::string safe_file_name(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(name[i + 1]) <= 0x9F) {
+      out += '_';
+      ++i;
+    } else {
+      out += c < 0x20 || c == 0x7F || c == '/' ? '_' : name[i];
+    }
+  }
+  return out;
+}
+
+// A field of a log line: CR, LF and TAB each become a space, so the entry stays one line of six
+// fields whatever the caller, the user's name or the application's name hold.
+void append_field(std::string& line, const std::string& value) {
+  const std::size_t start = line.size();
+  line.append(value);
+  for (std::size_t i = start; i < line.size(); ++i)
+    if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t') line[i] = ' ';
 }
 
 }  // namespace
@@ -152,13 +172,13 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     append_digits(line, now.minute, 2).append(1, ':');
     append_digits(line, now.second, 2).append(1, '\t');
     line.append(std::to_string(m_ProcessID)).append(1, '\t');
-    line.append(m_LogonUserName).append(1, '\t').append(m_AppName).append(1, '\t');
-    line.append(title).append(1, '\t');
-    // In the text, CR, LF and TAB each become one space: the entry stays one line of six fields.
-    const std::size_t text_start = line.size();
-    line.append(text);
-    for (std::size_t i = text_start; i < line.size(); ++i)
-      if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t') line[i] = ' ';
+    append_field(line, m_LogonUserName);
+    line.append(1, '\t');
+    append_field(line, m_AppName);
+    line.append(1, '\t');
+    append_field(line, title);
+    line.append(1, '\t');
+    append_field(line, text);
     line.append("\r\n");
     const std::string bytes = pl::to_narrow(line);
     const std::string path = folder + "/" + file_name;
