@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "database/access/objects/connection.h"
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "platform/clock.h"
@@ -10,7 +11,6 @@
 #include "platform/module_info.h"
 #include "platform/system_info.h"
 #include "platform/user_interface.h"
-#include "platform/ascii.h"
 
 namespace ovik {
 
@@ -87,22 +87,6 @@ clsLog::~clsLog() {
   }
 }
 
-std::string clsLog::doubled_apostrophes(const std::string& value) {
-  std::string out;
-  out.reserve(value.size());
-  for (char c : value) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out;
-}
-
-clsLog::Dialect clsLog::dialect() const {
-  if (!m_cnLog) return Dialect::SqlServer;
-  const std::string provider = pl::ascii_lower(m_cnLog->get_Provider());
-  return provider.rfind("sqlite", 0) == 0 ? Dialect::Sqlite : Dialect::SqlServer;
-}
-
 void clsLog::put_ServerConnectionString(std::string value) {
   try {
     if (m_cnLog) {
@@ -112,6 +96,9 @@ void clsLog::put_ServerConnectionString(std::string value) {
     m_cnLog = new_connection();
     m_cnLog->put_ConnectionString(value);
     m_cnLog->Open("", "", "", ado::adOptionUnspecified);
+    auto* connection = dynamic_cast<access::Connection*>(m_cnLog.get());
+    dialect_ =
+        log_dialect(connection != nullptr ? connection->dbms_name() : std::string(), m_cnLog->get_Provider());
     m_IsConnected = true;
     DelLog(30);
   } catch (const std::exception& e) {
@@ -130,22 +117,8 @@ void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
     file_name = safe_file_name(m_AppName + two(now.year) + two(now.month) + two(now.day) + "-" + m_LogonUserName +
                                ".LOG");
     if (m_IsConnected) {
-      const bool sqlite = dialect() == Dialect::Sqlite;
-      const std::string sql = "Insert into wkLog(\r\n"
-                              " ProcessID,\r\n"
-                              " LogonUserName,\r\n"
-                              " ApplicationName,\r\n"
-                              " AmendDate,\r\n"
-                              " Title,\r\n"
-                              " Comment\r\n"
-                              ")values(\r\n"
-                              " " + std::to_string(m_ProcessID) + ",\r\n"
-                              " '" + doubled_apostrophes(m_LogonUserName) + "',\r\n"
-                              " '" + doubled_apostrophes(m_AppName) + "',\r\n" +
-                              (sqlite ? " datetime('now','localtime'),\r\n" : " getdate(),\r\n") +
-                              " '" + doubled_apostrophes(strTitle) + "',\r\n"
-                              " '" + doubled_apostrophes(strComment) + "'\r\n"
-                              ")\r\n";
+      const std::string sql =
+          log_insert_statement(dialect_, m_ProcessID, m_LogonUserName, m_AppName, strTitle, strComment);
       Variant affected;
       m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
       if (m_cnLog->get_Errors()->get_Count() != 0) m_IsConnected = false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "logging/log_statements.h"
 #include "ovik/data_access.h"
 #include "ovik/object.h"
 
@@ -40,12 +41,6 @@ class clsLog final : public Object<clsLog, _clsLog> {
   const std::string& log_folder() const { return m_LogFolder; }
 
  private:
-  // The SQL the log database understands: SQL Server's own text, with SQLite's equivalents for
-  // the embedded default.
-  enum class Dialect { SqlServer, Sqlite };
-  Dialect dialect() const;
-  // Every value that goes into SQL text has its apostrophes doubled, names included.
-  static std::string doubled_apostrophes(const std::string& value);
   void WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
                     const std::string& text);
   void delete_rows(const std::string& cutoff_yyyymmdd);
@@ -58,6 +53,7 @@ class clsLog final : public Object<clsLog, _clsLog> {
   bool m_IsConnected = false;
   std::string m_LogFolder;
   std::string module_base_name_;  // the default application name, stripped from file names by the purge
+  LogDialect dialect_ = LogDialect::kSqlServer;  // of the server m_cnLog reached
 };
 
 }  // namespace ovik
