@@ -87,15 +87,27 @@ clsLog::~clsLog() {
   }
 }
 
+int clsLog::seconds_left() const {
+  // Whole seconds, rounded down: the steps' own time-outs then never add up to more than the budget.
+  const auto left = std::chrono::duration_cast<std::chrono::seconds>(kDatabaseWaitBudget - waited_).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
 void clsLog::put_ServerConnectionString(std::string value) {
   try {
     if (m_cnLog) {
       if (m_cnLog->get_State() == ado::adStateOpen) m_cnLog->Close();
       m_cnLog.reset();
     }
+    // A new connection starts the budget of the entry it is made for.
+    waited_ = {};
     m_cnLog = new_connection();
     m_cnLog->put_ConnectionString(value);
-    m_cnLog->Open("", "", "", ado::adOptionUnspecified);
+    m_cnLog->put_ConnectionTimeout(seconds_left());
+    {
+      Charge charge(*this);
+      m_cnLog->Open("", "", "", ado::adOptionUnspecified);
+    }
     auto* connection = dynamic_cast<access::Connection*>(m_cnLog.get());
     dialect_ =
         log_dialect(connection != nullptr ? connection->dbms_name() : std::string(), m_cnLog->get_Provider());
@@ -112,22 +124,30 @@ void clsLog::put_ServerConnectionString(std::string value) {
 
 void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
   std::string file_name;
+  bool stored = false;
   try {
     const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
     file_name = safe_file_name(m_AppName + two(now.year) + two(now.month) + two(now.day) + "-" + m_LogonUserName +
                                ".LOG");
-    if (m_IsConnected) {
+    // With the budget spent the entry goes to the file at once, as after a failed insert.
+    if (const int seconds = seconds_left(); m_IsConnected && seconds > 0) {
       const std::string sql =
           log_insert_statement(dialect_, m_ProcessID, m_LogonUserName, m_AppName, strTitle, strComment);
+      m_cnLog->put_CommandTimeout(seconds);
       Variant affected;
-      m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
+      {
+        Charge charge(*this);
+        m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
+      }
       if (m_cnLog->get_Errors()->get_Count() != 0) m_IsConnected = false;
-      if (m_IsConnected) return;
+      stored = m_IsConnected;
     }
   } catch (...) {
     // The entry goes to the file instead; the state stays, so the next entry tries the table again.
   }
-  if (file_name.empty()) return;
+  // The entry is done: the next one waits afresh.
+  waited_ = {};
+  if (stored || file_name.empty()) return;
   WriteLogFile(m_LogFolder, file_name, strTitle, strComment);
 }
 

@@ -77,8 +77,13 @@ void clsLog::DelLog(std::int16_t intKeepDays) {
 }
 
 void clsLog::delete_rows(const std::string& cutoff_yyyymmdd) {
+  // With the entry's budget spent the rows wait for the next entry's purge.
+  const int seconds = seconds_left();
+  if (seconds == 0) return;
   try {
+    m_cnLog->put_CommandTimeout(seconds);
     Variant affected;
+    Charge charge(*this);
     m_cnLog->Execute(log_purge_statement(dialect_, m_AppName, cutoff_yyyymmdd), affected,
                      ado::adOptionUnspecified);
   } catch (...) {

@@ -1,8 +1,10 @@
 // The application log with a database: rows of wkLog on SQLite (the embedded default) and on
-// PostgreSQL reached through ODBC, each in its own dialect, the purge of rows, and the fall back
-// to the file when the server goes away.
+// PostgreSQL reached through ODBC, each in its own dialect, the purge of rows, the fall back to
+// the file when the server goes away, and the one budget an entry has for waiting on locks.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -239,6 +241,134 @@ TEST(LogStatementsTest, TheServerNamedByTheDriverDecidesAndTheProviderOnlyWhenIt
   for (const auto& c : cases)
     EXPECT_EQ(log_dialect(c.dbms, c.provider), c.dialect) << c.dbms << " / " << c.provider;
 }
+
+// Another process that holds the log database's write lock until it is told to let go, or until a
+// guard that only a log entry waiting far too long would reach. Its exit status tells which.
+class LockHolder {
+ public:
+  static constexpr int kGuardMilliseconds = 45'000;
+
+  LockHolder(const std::string& connection_string, const std::string& journal_mode,
+             const std::string& begin) {
+    if (pipe(ready_) != 0 || pipe(release_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready_[0]);
+      close(release_[1]);
+      int status = 2;
+      try {
+        Ref<_Connection> c = new_connection();
+        c->Open(connection_string, "", "", -1);
+        Variant affected;
+        c->Execute("PRAGMA journal_mode=" + journal_mode, affected, -1);
+        c->Execute(begin, affected, -1);
+        c->Execute("insert into wkLog values (1,'holder','holder','2006-12-06 00:00:00','t','uncommitted')",
+                   affected, -1);
+        const char byte = 'r';
+        if (write(ready_[1], &byte, 1) == 1) {
+          pollfd wait_for_release{release_[0], POLLIN, 0};
+          status = poll(&wait_for_release, 1, kGuardMilliseconds) == 1 ? 0 : 3;
+        }
+      } catch (...) {
+      }
+      _exit(status);  // the process ends holding the lock: nothing is committed
+    }
+    close(ready_[1]);
+    close(release_[0]);
+    ready_[1] = release_[0] = -1;
+    char byte = 0;
+    holding_ = pid_ > 0 && read(ready_[0], &byte, 1) == 1;
+  }
+  ~LockHolder() { release(); }
+
+  bool holding() const { return holding_; }
+  // Lets go; true when the holder still held the lock when told to (its guard had not run out).
+  bool release() {
+    for (int* fd : {&release_[1], &ready_[0]}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
+    if (pid_ <= 0) return false;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+ private:
+  int ready_[2] = {-1, -1};
+  int release_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  bool holding_ = false;
+};
+
+struct LockCase {
+  const char* name;
+  const char* journal_mode;
+  const char* begin;
+};
+
+class LogLockTest : public LogDatabaseTest, public ::testing::WithParamInterface<LockCase> {};
+
+// The steps of PrintApplog while another process holds the write lock: the connect, its purge,
+// one more purge and the insert wait for the lock within one budget together, so the entry falls
+// back to the file long before the holder's guard runs out.
+TEST_P(LogLockTest, AnEntryBlockedByAWriteLockFallsBackToTheFileWithinOneBudget) {
+  {
+    Ref<_Connection> db = open(sqlite_string());
+    run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.sqlite.sql"));
+  }
+  LockHolder holder(sqlite_string(), GetParam().journal_mode, GetParam().begin);
+  ASSERT_TRUE(holder.holding());
+  {
+    Ref<clsLog> log = make_object<clsLog>();
+    log->put_ServerConnectionString(sqlite_string());
+    log->DelLog(30);
+    put(log, "application log", "written while the database was locked");
+  }
+  EXPECT_TRUE(holder.release()) << "the entry waited until the holder's guard let go of the lock";
+  const std::string file = log_file("Ovik2Environment061206-o'brien.LOG");
+  EXPECT_NE(file.find("\twritten while the database was locked\r\n"), std::string::npos);
+  // Once, and only in the file: nothing reached the table behind the lock.
+  Ref<_Connection> db = open(sqlite_string());
+  EXPECT_EQ(column(db, "select count(*) from wkLog"), std::vector<std::string>{"0"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Holders, LogLockTest,
+                         ::testing::Values(LockCase{"ImmediateInWal", "WAL", "BEGIN IMMEDIATE"},
+                                           LockCase{"ExclusiveInRollbackJournal", "DELETE",
+                                                    "BEGIN EXCLUSIVE"}),
+                         [](const ::testing::TestParamInfo<LockCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// On the server a lock held by another session is bounded the same way, through the statements'
+// time-outs. The holder's session is ended by the server after a while: a guard that only an entry
+// waiting far too long would reach.
+class PgLockTest : public LogServerTest {};
+
+TEST_P(PgLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudget) {
+  run(db_, "set idle_in_transaction_session_timeout = 45000");
+  db_->BeginTrans();
+  run(db_, "lock table wkLog in exclusive mode");
+  {
+    Ref<clsLog> log = make_object<clsLog>();
+    log->put_ServerConnectionString(log_string_);
+    log->DelLog(30);
+    put(log, "application log", "written while the table was locked");
+  }
+  EXPECT_NO_THROW(column(db_, "select 1")) << "the entry waited until the server ended the holder's session";
+  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\twritten while the table was locked\r\n"),
+            std::string::npos);
+  try {
+    db_->RollbackTrans();
+  } catch (...) {
+  }
+  EXPECT_EQ(column(admin_, "select count(*) from " + schema_ + ".wkLog"), std::vector<std::string>{"0"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, PgLockTest, ::testing::Values(LogServer::kPostgres),
+                         [](const ::testing::TestParamInfo<LogServer>&) { return std::string("Postgres"); });
 
 TEST_F(LogDatabaseTest, PostgreSqlStoresRowsAndAStoppedServerFallsBackToTheFile) {
   // A private cluster: stopping it must not disturb other tests of the shared test server.
