@@ -380,11 +380,13 @@ TEST_F(LogDatabaseTest, PostgreSqlStoresRowsAndAStoppedServerFallsBackToTheFile)
   // Beside, not inside, the test's own folder: the server runs as another user, who cannot enter it.
   const std::string cluster =
       (std::filesystem::temp_directory_path() / ("ovik-pglog-" + std::to_string(getpid()))).string();
-  ASSERT_EQ(std::system((script + " start " + cluster + " >/dev/null").c_str()), 0);
+  // Armed before the start: a start that fails half-way (another cluster took the port meanwhile)
+  // leaves a folder to remove as well.
   struct Stop {
     std::string command;
     ~Stop() { [[maybe_unused]] int rc = std::system(command.c_str()); }
   } stop{script + " stop " + cluster + " >/dev/null 2>&1"};
+  ASSERT_EQ(std::system((script + " start " + cluster + " >/dev/null").c_str()), 0);
   std::string port;
   {
     std::istringstream env(read_text(cluster + "/env.sh"));
