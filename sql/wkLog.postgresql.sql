@@ -1,6 +1,5 @@
--- The application log on PostgreSQL (reached through ODBC), so that the SQL Server insert text
--- runs there unchanged: a getdate() function and the wkLog table.
-CREATE OR REPLACE FUNCTION getdate() RETURNS timestamp AS 'SELECT localtimestamp(0)' LANGUAGE sql;
+-- The application log table on PostgreSQL (reached through ODBC). The library stamps AmendDate
+-- with localtimestamp(0), the server's local time to the second, as SQL Server's getdate() does.
 CREATE TABLE IF NOT EXISTS wkLog (
   ProcessID       integer NOT NULL,
   LogonUserName   varchar(255) NOT NULL,
@@ -9,3 +8,4 @@ CREATE TABLE IF NOT EXISTS wkLog (
   Title           varchar(255) NOT NULL,
   Comment         text NOT NULL
 );
+CREATE INDEX IF NOT EXISTS wkLog_App_Date ON wkLog (ApplicationName, AmendDate);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "database/access/objects/connection.h"
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "platform/clock.h"
@@ -10,7 +11,6 @@
 #include "platform/module_info.h"
 #include "platform/system_info.h"
 #include "platform/user_interface.h"
-#include "platform/ascii.h"
 
 namespace ovik {
 
@@ -39,11 +39,31 @@ std::string two(int n) {
 
 
 // The name part of a log file comes from caller input (the application name) and the user name:
-// a "/" in it must not lead the file out of the log folder.
-std::string safe_file_name(std::string name) {
-  for (char& c : name)
-    if (c == '/' || c == '\0') c = '_';
-  return name;
+// a "/" must not lead the file out of the log folder, and a control character (C0, DEL, or a C1
+// control in UTF-8) must not make a name that a listing or a shell shows as something else.
+std::string safe_file_name(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(name[i + 1]) <= 0x9F) {
+      out += '_';
+      ++i;
+    } else {
+      out += c < 0x20 || c == 0x7F || c == '/' ? '_' : name[i];
+    }
+  }
+  return out;
+}
+
+// A field of a log line: CR, LF and TAB each become a space, so the entry stays one line of six
+// fields whatever the caller, the user's name or the application's name hold.
+void append_field(std::string& line, const std::string& value) {
+  const std::size_t start = line.size();
+  line.append(value);
+  for (std::size_t i = start; i < line.size(); ++i)
+    if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t') line[i] = ' ';
 }
 
 }  // namespace
@@ -67,20 +87,10 @@ clsLog::~clsLog() {
   }
 }
 
-std::string clsLog::doubled_apostrophes(const std::string& value) {
-  std::string out;
-  out.reserve(value.size());
-  for (char c : value) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out;
-}
-
-clsLog::Dialect clsLog::dialect() const {
-  if (!m_cnLog) return Dialect::SqlServer;
-  const std::string provider = pl::ascii_lower(m_cnLog->get_Provider());
-  return provider.rfind("sqlite", 0) == 0 ? Dialect::Sqlite : Dialect::SqlServer;
+int clsLog::seconds_left() const {
+  // Whole seconds, rounded down: the steps' own time-outs then never add up to more than the budget.
+  const auto left = std::chrono::duration_cast<std::chrono::seconds>(kDatabaseWaitBudget - waited_).count();
+  return left > 0 ? static_cast<int>(left) : 0;
 }
 
 void clsLog::put_ServerConnectionString(std::string value) {
@@ -89,9 +99,18 @@ void clsLog::put_ServerConnectionString(std::string value) {
       if (m_cnLog->get_State() == ado::adStateOpen) m_cnLog->Close();
       m_cnLog.reset();
     }
+    // A new connection starts the budget of the entry it is made for.
+    waited_ = {};
     m_cnLog = new_connection();
     m_cnLog->put_ConnectionString(value);
-    m_cnLog->Open("", "", "", ado::adOptionUnspecified);
+    m_cnLog->put_ConnectionTimeout(seconds_left());
+    {
+      Charge charge(*this);
+      m_cnLog->Open("", "", "", ado::adOptionUnspecified);
+    }
+    auto* connection = dynamic_cast<access::Connection*>(m_cnLog.get());
+    dialect_ =
+        log_dialect(connection != nullptr ? connection->dbms_name() : std::string(), m_cnLog->get_Provider());
     m_IsConnected = true;
     DelLog(30);
   } catch (const std::exception& e) {
@@ -105,36 +124,30 @@ void clsLog::put_ServerConnectionString(std::string value) {
 
 void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
   std::string file_name;
+  bool stored = false;
   try {
     const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
     file_name = safe_file_name(m_AppName + two(now.year) + two(now.month) + two(now.day) + "-" + m_LogonUserName +
                                ".LOG");
-    if (m_IsConnected) {
-      const bool sqlite = dialect() == Dialect::Sqlite;
-      const std::string sql = "Insert into wkLog(\r\n"
-                              " ProcessID,\r\n"
-                              " LogonUserName,\r\n"
-                              " ApplicationName,\r\n"
-                              " AmendDate,\r\n"
-                              " Title,\r\n"
-                              " Comment\r\n"
-                              ")values(\r\n"
-                              " " + std::to_string(m_ProcessID) + ",\r\n"
-                              " '" + doubled_apostrophes(m_LogonUserName) + "',\r\n"
-                              " '" + doubled_apostrophes(m_AppName) + "',\r\n" +
-                              (sqlite ? " datetime('now','localtime'),\r\n" : " getdate(),\r\n") +
-                              " '" + doubled_apostrophes(strTitle) + "',\r\n"
-                              " '" + doubled_apostrophes(strComment) + "'\r\n"
-                              ")\r\n";
+    // With the budget spent the entry goes to the file at once, as after a failed insert.
+    if (const int seconds = seconds_left(); m_IsConnected && seconds > 0) {
+      const std::string sql =
+          log_insert_statement(dialect_, m_ProcessID, m_LogonUserName, m_AppName, strTitle, strComment);
+      m_cnLog->put_CommandTimeout(seconds);
       Variant affected;
-      m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
+      {
+        Charge charge(*this);
+        m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
+      }
       if (m_cnLog->get_Errors()->get_Count() != 0) m_IsConnected = false;
-      if (m_IsConnected) return;
+      stored = m_IsConnected;
     }
   } catch (...) {
     // The entry goes to the file instead; the state stays, so the next entry tries the table again.
   }
-  if (file_name.empty()) return;
+  // The entry is done: the next one waits afresh.
+  waited_ = {};
+  if (stored || file_name.empty()) return;
   WriteLogFile(m_LogFolder, file_name, strTitle, strComment);
 }
 
@@ -152,13 +165,13 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     append_digits(line, now.minute, 2).append(1, ':');
     append_digits(line, now.second, 2).append(1, '\t');
     line.append(std::to_string(m_ProcessID)).append(1, '\t');
-    line.append(m_LogonUserName).append(1, '\t').append(m_AppName).append(1, '\t');
-    line.append(title).append(1, '\t');
-    // In the text, CR, LF and TAB each become one space: the entry stays one line of six fields.
-    const std::size_t text_start = line.size();
-    line.append(text);
-    for (std::size_t i = text_start; i < line.size(); ++i)
-      if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t') line[i] = ' ';
+    append_field(line, m_LogonUserName);
+    line.append(1, '\t');
+    append_field(line, m_AppName);
+    line.append(1, '\t');
+    append_field(line, title);
+    line.append(1, '\t');
+    append_field(line, text);
     line.append("\r\n");
     const std::string bytes = pl::to_narrow(line);
     const std::string path = folder + "/" + file_name;

@@ -4,9 +4,11 @@
 // clients; the environment object makes one per log entry. No member reports a failure.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "logging/log_statements.h"
 #include "ovik/data_access.h"
 #include "ovik/object.h"
 
@@ -39,13 +41,29 @@ class clsLog final : public Object<clsLog, _clsLog> {
   bool is_connected() const { return m_IsConnected; }
   const std::string& log_folder() const { return m_LogFolder; }
 
+  // How long one entry may wait for the log database in all. The connect, the purges before the
+  // entry and its insert draw on this one budget, so a write lock held elsewhere delays the
+  // caller (often a user interface) by this much at most before the entry goes to the file, where
+  // nothing is lost. It matches the data-access layer's own default lock wait: the short write
+  // transactions of the store programs end well within it; a longer holder is a batch run that
+  // an entry should not wait for.
+  static constexpr std::chrono::seconds kDatabaseWaitBudget{5};
+
  private:
-  // The SQL the log database understands: SQL Server's own text, with SQLite's equivalents for
-  // the embedded default.
-  enum class Dialect { SqlServer, Sqlite };
-  Dialect dialect() const;
-  // Every value that goes into SQL text has its apostrophes doubled, names included.
-  static std::string doubled_apostrophes(const std::string& value);
+  // Whole seconds the current entry may still wait for the database; 0 when its budget is spent.
+  int seconds_left() const;
+  // Adds the time of one database step to what the current entry has waited.
+  class Charge {
+   public:
+    explicit Charge(clsLog& log) : waited_(log.waited_), start_(std::chrono::steady_clock::now()) {}
+    ~Charge() { waited_ += std::chrono::steady_clock::now() - start_; }
+    Charge(const Charge&) = delete;
+    Charge& operator=(const Charge&) = delete;
+
+   private:
+    std::chrono::steady_clock::duration& waited_;
+    std::chrono::steady_clock::time_point start_;
+  };
   void WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
                     const std::string& text);
   void delete_rows(const std::string& cutoff_yyyymmdd);
@@ -58,6 +76,8 @@ class clsLog final : public Object<clsLog, _clsLog> {
   bool m_IsConnected = false;
   std::string m_LogFolder;
   std::string module_base_name_;  // the default application name, stripped from file names by the purge
+  LogDialect dialect_ = LogDialect::kSqlServer;  // of the server m_cnLog reached
+  std::chrono::steady_clock::duration waited_{};  // spent of the budget by the current entry
 };
 
 }  // namespace ovik

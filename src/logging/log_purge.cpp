@@ -77,19 +77,15 @@ void clsLog::DelLog(std::int16_t intKeepDays) {
 }
 
 void clsLog::delete_rows(const std::string& cutoff_yyyymmdd) {
-  const std::string app = doubled_apostrophes(m_AppName);
-  std::string sql;
-  if (dialect() == Dialect::Sqlite) {
-    // SQLite compares a text with a number as "always greater": the date text is made a number.
-    sql = "delete from wkLog \r\nwhere \r\nApplicationName ='" + app +
-          "'\r\nand cast(strftime('%Y%m%d',AmendDate) as integer)<" + cutoff_yyyymmdd + "\r\n";
-  } else {
-    sql = "delete wkLog \r\nwhere \r\nApplicationName ='" + app + "'\r\nand convert(varchar,AmendDate,112)<" +
-          cutoff_yyyymmdd + "\r\n";
-  }
+  // With the entry's budget spent the rows wait for the next entry's purge.
+  const int seconds = seconds_left();
+  if (seconds == 0) return;
   try {
+    m_cnLog->put_CommandTimeout(seconds);
     Variant affected;
-    m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
+    Charge charge(*this);
+    m_cnLog->Execute(log_purge_statement(dialect_, m_AppName, cutoff_yyyymmdd), affected,
+                     ado::adOptionUnspecified);
   } catch (...) {
     // Its outcome is not looked at.
   }

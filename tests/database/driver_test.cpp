@@ -452,6 +452,14 @@ TEST_P(DriverTest, CursorsCloseWithTheirConnection) {
   first.cursor.reset();  // outliving the driver is harmless
 }
 
+// A data source name or a generic provider hides which product answers; the driver knows it.
+TEST_P(DriverTest, NamesTheProductItReached) {
+  auto driver = connect();
+  EXPECT_EQ(driver->dbms_name(), pick("SQLite", "PostgreSQL"));
+  driver->close();
+  EXPECT_EQ(driver->dbms_name(), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DriverTest,
                          ::testing::Values(Backend::kSqliteFile, Backend::kSqliteMemory, Backend::kPostgres),
                          backend_name);

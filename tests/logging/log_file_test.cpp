@@ -41,15 +41,47 @@ TEST_F(LogFileTest, WritesOneTabSeparatedLinePerEntry) {
   Ref<clsLog> log = make_object<clsLog>();
   EXPECT_EQ(log->get_AppName(), "Ovik2Environment");
   log->put_AppName("POS");
-  put(log, "タイトル\tX", "it's\r\nsecond\tline\nend\rx");
-  // Only the text field is cleaned; a TAB in the title stays and makes a seventh field.
-  EXPECT_EQ(read_log("POS061206-user01.LOG"),
-            "2006/12/06 14:05:09\t4321\tuser01\tPOS\tタイトル\tX\tit's  second line end x\r\n");
+  put(log, "タイトル", "it's\r\nsecond\tline\nend\rx");
   put(log, "t", "second entry");
-  EXPECT_EQ(read_log("POS061206-user01.LOG").size(),
-            std::string("2006/12/06 14:05:09\t4321\tuser01\tPOS\tタイトル\tX\tit's  second line end x\r\n"
-                        "2006/12/06 14:05:09\t4321\tuser01\tPOS\tt\tsecond entry\r\n")
-                .size());
+  EXPECT_EQ(read_log("POS061206-user01.LOG"),
+            "2006/12/06 14:05:09\t4321\tuser01\tPOS\tタイトル\tit's  second line end x\r\n"
+            "2006/12/06 14:05:09\t4321\tuser01\tPOS\tt\tsecond entry\r\n");
+}
+
+// User, application and title come from outside as much as the text does: CR, LF and TAB in any
+// of them become spaces, so no entry can forge a line or add a field.
+TEST_F(LogFileTest, NoFieldCanBreakTheLineOrAddAField) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  FakeUser forger("eve\r\n2006/12/06 00:00:00\t1\troot");
+  Ref<clsLog> log = make_object<clsLog>();
+  log->put_AppName("POS\tX\r\n");
+  put(log, "title\twith\r\nbreaks", "text\tx");
+  const std::string file = "POS_X__061206-eve__2006_12_06 00:00:00_1_root.LOG";
+  EXPECT_EQ(read_log(file),
+            "2006/12/06 14:05:09\t4321\teve  2006/12/06 00:00:00 1 root\tPOS X  \ttitle with  breaks\ttext x\r\n");
+}
+
+// A file name is one name inside the log folder: no separator, and no control character that a
+// listing or a shell would show as something else.
+TEST_F(LogFileTest, ControlCharactersNeverReachAFileName) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  std::vector<std::string> controls;
+  for (int c = 0; c < 0x20; ++c) controls.emplace_back(1, static_cast<char>(c));
+  controls.emplace_back("\x7f");
+  controls.emplace_back("\u0085");  // NEL, and the other C1 controls, encoded in UTF-8
+  controls.emplace_back("\u009b");
+  controls.emplace_back("/");
+  Ref<clsLog> log = make_object<clsLog>();
+  for (const std::string& control : controls) {
+    log->put_AppName("A" + control + "B");
+    put(log, "t", "x");
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path()))
+    if (entry.is_regular_file()) names.push_back(entry.path().lexically_relative(dir_.path()).string());
+  EXPECT_EQ(names, std::vector<std::string>{"app/bin/log/A_B061206-user01.LOG"});
+  const std::string text = read_log("A_B061206-user01.LOG");
+  EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), controls.size());
 }
 
 TEST_F(LogFileTest, EachEntryTakesTheDateAtItsStart) {

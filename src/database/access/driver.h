@@ -187,6 +187,11 @@ class Driver {
   // The database the connection works in (SQLite: the file's name without folder and extension,
   // ":memory:" for a memory database); empty when not known.
   virtual std::string database_name() const = 0;
+
+  // The database product the connection reached, as the engine names itself ("SQLite",
+  // "PostgreSQL", "Microsoft SQL Server"): a DSN or a generic provider says nothing about it.
+  // Empty when closed or when the driver cannot tell.
+  virtual std::string dbms_name() const = 0;
 };
 
 // Resolves "File Name=" (a data-link file) and picks the driver for the Provider item; throws

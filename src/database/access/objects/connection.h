@@ -54,6 +54,8 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
 
   // ---- for recordsets working through this connection ----
   bool is_open() const { return driver_ != nullptr && driver_->is_open(); }
+  // The database product reached (see Driver::dbms_name); empty while closed.
+  std::string dbms_name() const { return is_open() ? driver_->dbms_name() : std::string(); }
   void clear_errors() { errors_->Clear(); }
   // The open driver; raises 3709 with Errors filled when the connection is closed.
   Driver& usable_driver();

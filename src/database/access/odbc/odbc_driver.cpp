@@ -941,6 +941,15 @@ class OdbcDriver final : public Driver {
     return catalog_;
   }
 
+  std::string dbms_name() const override {
+    if (link_ == nullptr) return {};
+    SQLWCHAR name[256];
+    SQLSMALLINT length = 0;
+    if (!succeeded(SQLGetInfoW(link_->dbc.get(), SQL_DBMS_NAME, name, sizeof name, &length)) || length <= 0)
+      return {};
+    return narrow(name, std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), 255));
+  }
+
  private:
   Link& require_open() {
     if (link_ == nullptr) throw DriverError("08003", 0, "The connection is not open");

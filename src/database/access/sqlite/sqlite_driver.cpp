@@ -731,6 +731,7 @@ class SqliteDriver final : public Driver {
   bool in_transaction() const override { return db_ != nullptr && !sqlite3_get_autocommit(db_->handle); }
 
   std::string database_name() const override { return db_ != nullptr ? db_->name : std::string(); }
+  std::string dbms_name() const override { return db_ != nullptr ? "SQLite" : std::string(); }
 
  private:
   Database& require_open() {

@@ -1,0 +1,79 @@
+#include "logging/log_statements.h"
+
+#include "platform/ascii.h"
+
+namespace ovik {
+
+namespace {
+
+std::string literal(const std::string& value) {
+  std::string out = "'";
+  out.reserve(value.size() + 2);
+  for (char c : value) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out += '\'';
+}
+
+bool contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+}  // namespace
+
+LogDialect log_dialect(std::string_view dbms_name, std::string_view provider) {
+  const std::string dbms = platform::ascii_lower(dbms_name);
+  if (contains(dbms, "sqlite")) return LogDialect::kSqlite;
+  if (contains(dbms, "postgres")) return LogDialect::kPostgres;
+  if (dbms.empty() && platform::ascii_lower(provider).starts_with("sqlite")) return LogDialect::kSqlite;
+  return LogDialect::kSqlServer;
+}
+
+std::string log_insert_statement(LogDialect dialect, std::int32_t process_id, const std::string& user,
+                                 const std::string& application, const std::string& title,
+                                 const std::string& comment) {
+  const char* now = dialect == LogDialect::kSqlite     ? " datetime('now','localtime'),\r\n"
+                    : dialect == LogDialect::kPostgres ? " localtimestamp(0),\r\n"
+                                                       : " getdate(),\r\n";
+  // One piece per line of the statement, as the server receives it.
+  // clang-format off
+  return "Insert into wkLog(\r\n"
+         " ProcessID,\r\n"
+         " LogonUserName,\r\n"
+         " ApplicationName,\r\n"
+         " AmendDate,\r\n"
+         " Title,\r\n"
+         " Comment\r\n"
+         ")values(\r\n"
+         " " + std::to_string(process_id) + ",\r\n"
+         " " + literal(user) + ",\r\n"
+         " " + literal(application) + ",\r\n" +
+         now +
+         " " + literal(title) + ",\r\n"
+         " " + literal(comment) + "\r\n"
+         ")\r\n";
+  // clang-format on
+}
+
+std::string log_purge_statement(LogDialect dialect, const std::string& application,
+                                const std::string& cutoff_yyyymmdd) {
+  const std::string app = "ApplicationName =" + literal(application) + "\r\n";
+  switch (dialect) {
+    case LogDialect::kSqlite:
+      // SQLite holds the date as text, and a text compared with a number is always the greater.
+      return "delete from wkLog \r\nwhere \r\n" + app + "and cast(strftime('%Y%m%d',AmendDate) as integer)<" +
+             cutoff_yyyymmdd + "\r\n";
+    case LogDialect::kPostgres:
+      // Against the column itself, so that the index on (ApplicationName, AmendDate) serves it.
+      return "delete from wkLog \r\nwhere \r\n" + app + "and AmendDate<to_date('" + cutoff_yyyymmdd +
+             "','YYYYMMDD')\r\n";
+    case LogDialect::kSqlServer:
+      break;
+  }
+  // The server compares the date text with the number.
+  return "delete wkLog \r\nwhere \r\n" + app + "and convert(varchar,AmendDate,112)<" + cutoff_yyyymmdd +
+         "\r\n";
+}
+
+}  // namespace ovik
