@@ -78,13 +78,10 @@ int open_folder(const std::string& given) {
 }
 
 // A file that ends inside a line holds a fragment; the next entry must not be glued to it.
-// Returns the line break to put first ("" when the file ends at a line's end or is empty).
-std::string_view break_before_next_entry(int fd) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || info.st_size == 0) return {};
+// Returns the line break to put first ("" when the file of `size` bytes ends a line or is empty).
+std::string_view break_before_next_entry(int fd, off_t size) {
   char last = '\n';
-  if (::pread(fd, &last, 1, info.st_size - 1) != 1) return {};
-  if (last == '\n') return {};
+  if (size == 0 || ::pread(fd, &last, 1, size - 1) != 1 || last == '\n') return {};
   return last == '\r' ? std::string_view("\n") : std::string_view("\r\n");
 }
 
@@ -140,13 +137,14 @@ bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
     file.reset(::openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0640));
   }
   if (file.get() < 0) return false;
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
 
   const bool locked = lock_exclusive(file.get(), kAppendPatience) == LockResult::locked;
+  // Taken under the lock, the file's end is where this entry begins: every other appender waits.
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   std::string joined;
   if (readable) {
-    const std::string_view line_break = break_before_next_entry(file.get());
+    const std::string_view line_break = break_before_next_entry(file.get(), info.st_size);
     if (!line_break.empty()) {
       joined.reserve(line_break.size() + bytes.size());
       joined.append(line_break).append(bytes);
@@ -154,23 +152,22 @@ bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
     }
   }
 
+  const off_t start = info.st_size;
   std::size_t done = 0;
-  off_t start = -1;
   while (done < bytes.size()) {
     const ssize_t n = write_some(file.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      // Cut our fragment off again, but only where it provably is the file's end: every other
-      // appender waits for the lock, and nothing was written after or between our pieces.
+      // Cut our fragment off again, but only where it provably is the file's end: nothing was
+      // written before, between or after our pieces (a writer that ignores the lock, say).
       const off_t end = ::lseek(file.get(), 0, SEEK_CUR);
       struct stat now {};
-      if (done > 0 && locked && start >= 0 && end == start + static_cast<off_t>(done) &&
-          ::fstat(file.get(), &now) == 0 && now.st_size == end) {
+      if (done > 0 && locked && end == start + static_cast<off_t>(done) && ::fstat(file.get(), &now) == 0 &&
+          now.st_size == end) {
         [[maybe_unused]] const int ignored = ::ftruncate(file.get(), start);
       }
       return false;
     }
-    if (done == 0) start = ::lseek(file.get(), 0, SEEK_CUR) - n;
     done += static_cast<std::size_t>(n);
   }
   return file.close();
