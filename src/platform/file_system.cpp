@@ -87,21 +87,26 @@ std::string_view break_before_next_entry(int fd, off_t size) {
 
 }  // namespace
 
-LockResult lock_exclusive(int fd, std::chrono::milliseconds patience) {
-  timespec started{};
-  ::clock_gettime(CLOCK_MONOTONIC, &started);
+LockResult lock_exclusive(int fd, std::chrono::milliseconds patience,
+                          const std::function<bool()>& progressed) {
+  auto now_ms = [] {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1'000'000;
+  };
+  long long since = now_ms();
   long pause_ns = 50'000;
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::locked;
     if (errno != EWOULDBLOCK && errno != EINTR) return LockResult::unsupported;
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long waited_ms =
-        (now.tv_sec - started.tv_sec) * 1000LL + (now.tv_nsec - started.tv_nsec) / 1'000'000;
-    if (waited_ms >= patience.count()) return LockResult::busy;
+    if (progressed && progressed()) {
+      since = now_ms();
+    } else if (now_ms() - since >= patience.count()) {
+      return LockResult::busy;
+    }
     const timespec pause{0, pause_ns};
     ::nanosleep(&pause, nullptr);
-    pause_ns = std::min(pause_ns * 2, 5'000'000L);
+    pause_ns = std::min(pause_ns * 2, 2'000'000L);
   }
 }
 

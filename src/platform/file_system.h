@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,8 +66,11 @@ enum class LockResult {
   unsupported,  // the file system cannot lock (ENOLCK and the like)
 };
 
-// Takes flock(LOCK_EX) on `fd`, retrying with short pauses for at most `patience`: a holder that
-// was stopped while holding it must not hang the caller. The lock goes with the descriptor.
-LockResult lock_exclusive(int fd, std::chrono::milliseconds patience);
+// Takes flock(LOCK_EX) on `fd`, retrying with short pauses: a holder that was stopped while holding
+// it must not hang the caller. Gives up after `patience` without progress, where `progressed`, asked
+// between attempts, tells whether the holders got anything done since it was last asked (a busy file
+// may keep a waiter longer than a stuck one). The lock goes with the descriptor.
+LockResult lock_exclusive(int fd, std::chrono::milliseconds patience,
+                          const std::function<bool()>& progressed = nullptr);
 
 }  // namespace ovik::platform

@@ -19,7 +19,8 @@ namespace ovik::platform {
 
 namespace {
 
-// A writer holds the lock from read to rename, fsync included; waiting longer means it is stuck.
+// A writer holds the lock from read to rename, fsync included; ten seconds in which no writer got
+// anything done means the holder is stuck.
 constexpr std::chrono::milliseconds kWritePatience{10'000};
 // Each retry means another writer replaced the file meanwhile, so this bounds only a live lock.
 constexpr int kWriteAttempts = 1000;
@@ -649,7 +650,18 @@ int write_private_profile_string(const char* section, const char* key, const cha
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    const LockResult lock = lock_exclusive(fd.get(), kWritePatience);
+    // Every finished write gives the name a new file or a new time; while that goes on, the writers
+    // ahead are alive and worth waiting for.
+    struct stat seen = st;
+    const auto progressed = [&] {
+      struct stat now {};
+      if (::stat(target.c_str(), &now) != 0) return true;
+      const bool changed = now.st_ino != seen.st_ino || now.st_mtim.tv_sec != seen.st_mtim.tv_sec ||
+                           now.st_mtim.tv_nsec != seen.st_mtim.tv_nsec || now.st_size != seen.st_size;
+      seen = now;
+      return changed;
+    };
+    const LockResult lock = lock_exclusive(fd.get(), kWritePatience, progressed);
     if (lock == LockResult::busy) return 0;
     if (::fstat(fd.get(), &st) != 0 || st.st_size < 0) return 0;  // as the previous writer left it
     struct stat named {};

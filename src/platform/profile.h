@@ -13,8 +13,8 @@
 //   permission, or a sticky folder and another user's file) or the new file could not keep the
 //   group, a writable file is rewritten in place instead. The folder is never created.
 // - Writers in several processes are serialized from read to replace (an flock on the file read,
-//   waited for 10 seconds at most, after which the write fails), so no update is lost. Readers take
-//   no lock.
+//   given up, failing the write, after 10 seconds in which no writer got anything done), so no update
+//   is lost. Readers take no lock.
 // - Names are compared without regard to ASCII letter case and to blanks around them. In double-byte
 //   code pages (CP932) bytes inside a character are never taken for "]" or folded as letters.
 #pragma once
