@@ -9,6 +9,7 @@ PACKAGES=(
   libglib2.0-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  locales
 )
 
 missing=()

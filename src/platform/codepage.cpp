@@ -137,6 +137,18 @@ std::string convert(std::string_view input, IconvHandle& cd, CharScheme source) 
   return out;
 }
 
+// The names under which a locale or a caller may mean Shift_JIS. The files of the installations this
+// library serves are code page 932, so every one of them converts as CP932: the strict JIS tables
+// would read "\" as a yen sign, "~" as an overline and drop the code page's own characters.
+bool names_shift_jis(const std::string& n) {
+  return n == "SHIFTJIS" || n == "SJIS" || n == "MSKANJI" || n == "CSSHIFTJIS" || n == "SHIFTJISX0213";
+}
+
+// What iconv is asked for.
+std::string_view iconv_codeset(std::string_view codeset) {
+  return names_shift_jis(normalized(codeset)) ? std::string_view("CP932") : codeset;
+}
+
 }  // namespace
 
 std::string codeset_for_locale(const char* locale_name) {
@@ -160,8 +172,8 @@ std::string narrow_codeset() {
 CharScheme char_scheme(std::string_view codeset) {
   const std::string n = normalized(codeset);
   if (n == "UTF8") return CharScheme::utf8;
-  if (n == "CP932" || n == "SHIFTJIS" || n == "SJIS" || n == "MSKANJI" || n == "WINDOWS31J" ||
-      n == "IBM943" || n == "IBM932" || n == "CSSHIFTJIS" || n == "SHIFTJISX0213") {
+  if (names_shift_jis(n) || n == "CP932" || n == "WINDOWS31J" || n == "CSWINDOWS31J" || n == "MS932" ||
+      n == "SJISWIN" || n == "SJISOPEN" || n == "IBM943" || n == "IBM932") {
     return CharScheme::shift_jis;
   }
   if (n == "GBK" || n == "CP936" || n == "GB18030" || n == "BIG5" || n == "BIG5HKSCS" || n == "CP950" ||
@@ -227,7 +239,7 @@ std::size_t narrow_char_length(std::string_view bytes, std::size_t pos, CharSche
 
 std::string to_narrow(std::string_view utf8, std::string_view codeset) {
   if (char_scheme(codeset) == CharScheme::utf8) return sanitized_utf8(utf8);
-  IconvHandle& cd = converter(codeset, kUtf8);
+  IconvHandle& cd = converter(iconv_codeset(codeset), kUtf8);
   // An unknown codeset cannot be honoured; valid UTF-8 is the least surprising stand-in.
   if (!cd.valid()) return sanitized_utf8(utf8);
   return convert(utf8, cd, CharScheme::utf8);
@@ -236,7 +248,7 @@ std::string to_narrow(std::string_view utf8, std::string_view codeset) {
 std::string from_narrow(std::string_view bytes, std::string_view codeset) {
   const CharScheme scheme = char_scheme(codeset);
   if (scheme == CharScheme::utf8) return sanitized_utf8(bytes);
-  IconvHandle& cd = converter(kUtf8, codeset);
+  IconvHandle& cd = converter(kUtf8, iconv_codeset(codeset));
   if (!cd.valid()) return sanitized_utf8(bytes);
   return convert(bytes, cd, scheme);
 }

@@ -45,6 +45,9 @@ std::size_t narrow_char_length(std::string_view bytes, std::size_t pos, CharSche
 // surrogates and code points above U+10FFFF are invalid).
 std::size_t utf8_sequence_length(std::string_view bytes, std::size_t pos);
 
+// Every spelling of Shift_JIS converts as code page 932 (iconv "CP932"), which the files of
+// Japanese installations are in: "\" and "~" keep their ASCII meaning and the code page's own
+// characters survive.
 std::string to_narrow(std::string_view utf8, std::string_view codeset = narrow_codeset());
 std::string from_narrow(std::string_view bytes, std::string_view codeset = narrow_codeset());
 

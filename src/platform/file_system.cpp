@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,9 @@ namespace ovik::platform {
 
 namespace {
 
+// Long enough for every appender ahead in the queue; a holder that takes longer is stuck.
+constexpr std::chrono::milliseconds kAppendPatience{1000};
+
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
@@ -22,6 +27,11 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return fd_; }
+  void release() { fd_ = -1; }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
   // Closes now so that a failing close (a full disk on a network file system) is seen.
   bool close() {
     int fd = fd_;
@@ -37,7 +47,68 @@ struct DirClose {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
+// "a/b/" names the folder "a/b"; a trailing "/" would make the kernel follow a final link.
+std::string without_trailing_slashes(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+std::string parent_of(const std::string& folder) {
+  const std::size_t slash = folder.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : folder.substr(0, slash);
+}
+
+// A descriptor of `folder` for the *at() calls (O_PATH), or -1. A folder that is a symbolic link
+// is followed only when the link belongs to root, to this user or to the owner of the folder that
+// holds it, the rule of the kernel's protected_symlinks: an administrator may point log/ at
+// another disk, while a link that another user planted is refused.
+int open_folder(const std::string& given) {
+  const std::string folder = without_trailing_slashes(given);
+  if (folder.empty()) return -1;
+  const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0 || (errno != ENOTDIR && errno != ELOOP)) return fd;
+  struct stat link {};
+  if (::lstat(folder.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return -1;
+  if (link.st_uid != 0 && link.st_uid != ::geteuid()) {
+    struct stat holder {};
+    if (::stat(parent_of(folder).c_str(), &holder) != 0 || holder.st_uid != link.st_uid) return -1;
+  }
+  return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// A file that ends inside a line holds a fragment; the next entry must not be glued to it.
+// Returns the line break to put first ("" when the file of `size` bytes ends a line or is empty).
+std::string_view break_before_next_entry(int fd, off_t size) {
+  char last = '\n';
+  if (size == 0 || ::pread(fd, &last, 1, size - 1) != 1 || last == '\n') return {};
+  return last == '\r' ? std::string_view("\n") : std::string_view("\r\n");
+}
+
 }  // namespace
+
+LockResult lock_exclusive(int fd, std::chrono::milliseconds patience,
+                          const std::function<bool()>& progressed) {
+  auto now_ms = [] {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1'000'000;
+  };
+  long long since = now_ms();
+  long pause_ns = 50'000;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::locked;
+    if (errno != EWOULDBLOCK && errno != EINTR) return LockResult::unsupported;
+    if (progressed && progressed()) {
+      since = now_ms();
+    } else if (now_ms() - since >= patience.count()) {
+      return LockResult::busy;
+    }
+    const timespec pause{0, pause_ns};
+    ::nanosleep(&pause, nullptr);
+    pause_ns = std::min(pause_ns * 2, 2'000'000L);
+  }
+}
 
 bool FileSystem::exists(const std::string& path) {
   struct stat info {};
@@ -52,15 +123,56 @@ bool FileSystem::create_directory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+ssize_t FileSystem::write_some(int fd, const char* data, std::size_t size) { return ::write(fd, data, size); }
+
 bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
-  if (path.empty()) return false;
-  Descriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640));
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return false;
+  Descriptor folder(open_folder(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash)));
+  if (folder.get() < 0) return false;
+
+  // O_NONBLOCK: a FIFO planted in the file's place must not hang the caller; it is refused below.
+  constexpr int kFlags = O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  bool readable = true;
+  Descriptor file(::openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0640));
+  if (file.get() < 0 && errno == EACCES) {
+    // A file this user may append to but not read: no look at its end, the line goes out as is.
+    readable = false;
+    file.reset(::openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0640));
+  }
   if (file.get() < 0) return false;
+
+  const bool locked = lock_exclusive(file.get(), kAppendPatience) == LockResult::locked;
+  // Taken under the lock, the file's end is where this entry begins: every other appender waits.
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  std::string joined;
+  if (readable) {
+    const std::string_view line_break = break_before_next_entry(file.get(), info.st_size);
+    if (!line_break.empty()) {
+      joined.reserve(line_break.size() + bytes.size());
+      joined.append(line_break).append(bytes);
+      bytes = joined;
+    }
+  }
+
+  const off_t start = info.st_size;
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
+    const ssize_t n = write_some(file.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      // Cut our fragment off again, but only where it provably is the file's end: nothing was
+      // written before, between or after our pieces (a writer that ignores the lock, say).
+      const off_t end = ::lseek(file.get(), 0, SEEK_CUR);
+      struct stat now {};
+      if (done > 0 && locked && end == start + static_cast<off_t>(done) && ::fstat(file.get(), &now) == 0 &&
+          now.st_size == end) {
+        [[maybe_unused]] const int ignored = ::ftruncate(file.get(), start);
+      }
+      return false;
+    }
     done += static_cast<std::size_t>(n);
   }
   return file.close();
@@ -68,8 +180,13 @@ bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
 
 std::optional<std::vector<std::string>> FileSystem::list_files(const std::string& folder) {
   if (folder.empty()) return std::nullopt;
-  std::unique_ptr<DIR, DirClose> dir(::opendir(folder.c_str()));
+  Descriptor path(open_folder(folder));
+  if (path.get() < 0) return std::nullopt;
+  Descriptor listing(::openat(path.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (listing.get() < 0) return std::nullopt;
+  std::unique_ptr<DIR, DirClose> dir(::fdopendir(listing.get()));
   if (!dir) return std::nullopt;
+  listing.release();  // the DIR owns it now
   std::vector<std::string> names;
   for (;;) {
     errno = 0;

@@ -6,7 +6,11 @@
 // the false, empty or missing result documented for it, and leaves nothing open behind.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,15 +32,45 @@ class FileSystem {
   // Appends `bytes` exactly as given (the caller includes the line's end) with one write(2) on
   // a descriptor opened O_APPEND, so whole lines from several processes never interleave. The
   // file is created with mode 0640 (less the umask) when missing. False on any failure.
+  //
+  // The file is never reached through a symbolic link, and must be a regular file. Its folder may
+  // be a link only when the link belongs to root, to this user or to the owner of the folder that
+  // holds it, so a link planted by another user cannot steer a privileged program's lines.
+  //
+  // No entry joins a fragment: appenders take the file's flock while they write; one that fails
+  // part-way (a full disk) cuts its own fragment off again when nothing followed it, and an entry
+  // that finds the file ending inside a line (a fragment nobody could remove, say of a killed
+  // process) starts on a line of its own. The lock is waited for about a second at most; past
+  // that the line goes out without it.
   virtual bool append_line(const std::string& path, std::string_view bytes);
   // The names (not paths) of the regular files in `folder`, links to regular files included,
   // without folders, other kinds of entry and hidden names (beginning with "."), in byte order.
-  // None when the folder cannot be listed.
+  // None when the folder cannot be listed, or is a symbolic link that append_line would refuse
+  // (so a purge never deletes in a planted link's target).
   virtual std::optional<std::vector<std::string>> list_files(const std::string& folder);
   // Removes one file (or link); false when it cannot.
   virtual bool remove_file(const std::string& path);
   // The last modification time in whole seconds since 1970-01-01 UTC; none when unreadable.
   virtual std::optional<std::int64_t> last_write_time_unix(const std::string& path);
+
+ protected:
+  // The write(2) of append_line, the seam for fault injection: a fake may write short or fail
+  // (errno set) to play a full disk.
+  virtual ssize_t write_some(int fd, const char* data, std::size_t size);
 };
+
+// The outcome of waiting for an exclusive flock on a descriptor.
+enum class LockResult {
+  locked,
+  busy,         // another holder kept it for all of `patience`
+  unsupported,  // the file system cannot lock (ENOLCK and the like)
+};
+
+// Takes flock(LOCK_EX) on `fd`, retrying with short pauses: a holder that was stopped while holding
+// it must not hang the caller. Gives up after `patience` without progress, where `progressed`, asked
+// between attempts, tells whether the holders got anything done since it was last asked (a busy file
+// may keep a waiter longer than a stuck one). The lock goes with the descriptor.
+LockResult lock_exclusive(int fd, std::chrono::milliseconds patience,
+                          const std::function<bool()>& progressed = nullptr);
 
 }  // namespace ovik::platform

@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,9 +13,17 @@
 #include <memory>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace ovik::platform {
 
 namespace {
+
+// A writer holds the lock from read to rename, fsync included; ten seconds in which no writer got
+// anything done means the holder is stuck.
+constexpr std::chrono::milliseconds kWritePatience{10'000};
+// Each retry means another writer replaced the file meanwhile, so this bounds only a live lock.
+constexpr int kWriteAttempts = 1000;
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::string_view kCrLf = "\r\n";
@@ -323,33 +332,28 @@ class UniqueFd {
   int fd_;
 };
 
-enum class ReadStatus { ok, missing, failed };
-
-// One open, fstat and (usually) one read. O_NONBLOCK keeps a FIFO in the file's place from hanging
-// the caller; anything but a regular file is refused.
-ReadStatus read_file(const std::string& path, std::string& out, struct stat& st) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) return errno == ENOENT ? ReadStatus::missing : ReadStatus::failed;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return ReadStatus::failed;
+// Reads the whole of an open regular file from its start. O_NONBLOCK on the open keeps a FIFO in
+// the file's place from hanging the caller; the caller refuses anything but a regular file.
+bool read_all(int fd, std::string& out, const struct stat& st) {
   out.resize(static_cast<std::size_t>(st.st_size));
   std::size_t got = 0;
   while (got < out.size()) {
-    const ssize_t n = ::read(fd.get(), out.data() + got, out.size() - got);
+    const ssize_t n = ::pread(fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return ReadStatus::failed;
+      return false;
     }
     if (n == 0) break;  // shrank since fstat
     got += static_cast<std::size_t>(n);
   }
   out.resize(got);
-  return ReadStatus::ok;
+  return true;
 }
 
 // The lookup path, which runs at every settings read: one open and, for any file that fits the
 // buffer, one read. A read that comes back short is the end of a regular file, so only a full buffer
 // needs fstat, to learn how much more there is or to refuse a device that never ends. (The write path
-// uses read_file, which checks the file's type first, because it writes back what it read.)
+// checks the file's type first, because it writes back what it read.)
 std::string_view read_for_lookup(const std::string& path, std::string& buffer) {
   constexpr std::size_t kInitial = std::size_t{1} << 16;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -392,42 +396,103 @@ std::string temp_name(const std::string& folder, const std::string& base) {
          std::to_string(ts.tv_nsec);
 }
 
-// Writes `content` to a new file beside `path` and renames it over `path`, so readers see either the
-// old file or the new one. `old` carries the replaced file's mode and owner, or is null for a new file
-// (which then gets 0666 less the umask, like any created file).
-bool replace_file(const std::string& path, std::string_view content, const struct stat* old) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+struct Place {
+  std::string folder;
+  std::string base;
+};
 
+Place place_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The folder will not take a new entry, although the file in it may still be writable.
+bool folder_refuses(int error) { return error == EACCES || error == EPERM; }
+
+// Rewrites the file where it stands, keeping its inode and so its owner, group, mode and links.
+// Readers may see it half-written for a moment, which is why this is only the fallback. Space is
+// reserved first where the file system can, so a full disk fails before anything is overwritten.
+bool rewrite_in_place(const std::string& path, std::string_view content, const struct stat& old) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino) return false;
+  if (static_cast<off_t>(content.size()) > st.st_size &&
+      ::fallocate(fd.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(content.size())) != 0 &&
+      (errno == ENOSPC || errno == EDQUOT)) {
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n =
+        ::pwrite(fd.get(), content.data() + done, content.size() - done, static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0 || ::fsync(fd.get()) != 0) return false;
+  return fd.close();
+}
+
+enum class Outcome { done, failed, refused_by_folder, group_lost, exists };
+
+// Writes `content` to a new file beside `path` and moves it into place, so readers see either the old
+// file or the new one. `old` carries the replaced file's mode, owner and group, or is null for a new
+// file (which then gets 0666 less the umask, like any created file, and must not replace a file that
+// another writer created meanwhile: that answers `exists`).
+Outcome replace_file(const std::string& path, std::string_view content, const struct stat* old) {
+  const Place place = place_of(path);
   std::string temp;
   UniqueFd fd;
   for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
-    temp = temp_name(folder, base);
+    temp = temp_name(place.folder, place.base);
     fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
-    if (fd.get() < 0 && errno != EEXIST) return false;
+    if (fd.get() < 0 && errno != EEXIST)
+      return folder_refuses(errno) ? Outcome::refused_by_folder : Outcome::failed;
   }
-  if (fd.get() < 0) return false;
-
-  bool ok = true;
-  if (old != nullptr) {
-    if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) {
-      // Best effort: only a privileged writer may hand the file back to its owner.
-      [[maybe_unused]] int ignored = ::fchown(fd.get(), old->st_uid, old->st_gid);
-    }
-    ok = ::fchmod(fd.get(), old->st_mode & 07777) == 0;
-  }
-  ok = ok && write_all(fd.get(), content) && ::fsync(fd.get()) == 0;
-  ok = fd.close() && ok;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
+  if (fd.get() < 0) return Outcome::failed;
+  auto give_up = [&](Outcome outcome) {
     ::unlink(temp.c_str());
-    return false;
+    return outcome;
+  };
+
+  if (old != nullptr) {
+    // Only root may give a file away; a member of the file's group can still hand it the group, and a
+    // settings file shared by a group must keep it or the next member is locked out.
+    if ((old->st_uid != ::geteuid() || old->st_gid != ::getegid()) &&
+        ::fchown(fd.get(), old->st_uid, old->st_gid) != 0 &&
+        ::fchown(fd.get(), static_cast<uid_t>(-1), old->st_gid) != 0) {
+      return give_up(Outcome::group_lost);
+    }
+    if (::fchmod(fd.get(), old->st_mode & 07777) != 0) return give_up(Outcome::failed);
+  }
+  bool ok = write_all(fd.get(), content) && ::fsync(fd.get()) == 0;
+  ok = fd.close() && ok;
+  if (!ok) return give_up(Outcome::failed);
+
+  if (old != nullptr) {
+    // A sticky shared folder lets a member create files but not replace another user's.
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+      return give_up(folder_refuses(errno) ? Outcome::refused_by_folder : Outcome::failed);
+    }
+  } else if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno == EEXIST) return give_up(Outcome::exists);
+    if (errno != EINVAL && errno != ENOSYS) return give_up(Outcome::failed);
+    // No RENAME_NOREPLACE here (NFS among others): link(2) refuses an existing name just as well.
+    if (::link(temp.c_str(), path.c_str()) != 0) {
+      if (errno == EEXIST) return give_up(Outcome::exists);
+      if (::rename(temp.c_str(), path.c_str()) != 0) return give_up(Outcome::failed);
+    } else {
+      ::unlink(temp.c_str());
+    }
   }
   // Make the rename itself durable; the data is already safe, so a failure here changes nothing.
-  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
-  return true;
+  return Outcome::done;
 }
 
 CharScheme file_scheme() {
@@ -567,19 +632,63 @@ int write_private_profile_string(const char* section, const char* key, const cha
     target = resolved.get();
   }
 
-  std::string old;
-  struct stat st {};
-  const ReadStatus status = read_file(target, old, st);
-  if (status == ReadStatus::failed) return 0;
-  const bool exists = status == ReadStatus::ok;
-  // The rename would replace a write-protected file as easily as any other; honour the protection.
-  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return 0;
+  // Writers in several processes are serialized from read to replace by an flock on the file they
+  // read. The replacement is a new file, so a writer that waited checks, once it holds the lock, that
+  // the name still leads to the file it locked, and otherwise starts again on the new one. Readers
+  // never lock: they see the old file or the new one.
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+      if (errno != ENOENT) return 0;
+      const std::optional<std::string> next =
+          write_profile_string_in_memory("", section, key, value, file_scheme());
+      if (!next) return 0;
+      if (next->empty()) return 1;  // nothing to delete in a missing file
+      const Outcome created = replace_file(target, *next, nullptr);
+      if (created == Outcome::exists) continue;  // another writer was first: change its file
+      return created == Outcome::done ? 1 : 0;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    // Every finished write gives the name a new file or a new time; while that goes on, the writers
+    // ahead are alive and worth waiting for.
+    struct stat seen = st;
+    const auto progressed = [&] {
+      struct stat now {};
+      if (::stat(target.c_str(), &now) != 0) return true;
+      const bool changed = now.st_ino != seen.st_ino || now.st_mtim.tv_sec != seen.st_mtim.tv_sec ||
+                           now.st_mtim.tv_nsec != seen.st_mtim.tv_nsec || now.st_size != seen.st_size;
+      seen = now;
+      return changed;
+    };
+    const LockResult lock = lock_exclusive(fd.get(), kWritePatience, progressed);
+    if (lock == LockResult::busy) return 0;
+    if (::fstat(fd.get(), &st) != 0 || st.st_size < 0) return 0;  // as the previous writer left it
+    struct stat named {};
+    if (lock == LockResult::locked &&
+        (::stat(target.c_str(), &named) != 0 || named.st_dev != st.st_dev || named.st_ino != st.st_ino)) {
+      continue;
+    }
 
-  const std::optional<std::string> next =
-      write_profile_string_in_memory(old, section, key, value, file_scheme());
-  if (!next) return 0;
-  if (*next == old) return 1;  // nothing to change (or, for a missing file, nothing to delete)
-  return replace_file(target, *next, exists ? &st : nullptr) ? 1 : 0;
+    std::string old;
+    if (!read_all(fd.get(), old, st)) return 0;
+    // The rename would replace a write-protected file as easily as any other; honour the protection.
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return 0;
+    const std::optional<std::string> next =
+        write_profile_string_in_memory(old, section, key, value, file_scheme());
+    if (!next) return 0;
+    if (*next == old) return 1;  // nothing to change
+
+    const Outcome replaced = replace_file(target, *next, &st);
+    if (replaced == Outcome::done) return 1;
+    // Where the folder takes no new file, or the new file could not keep the group, the file itself
+    // is rewritten: still writable, it keeps everything it had.
+    if (replaced == Outcome::refused_by_folder || replaced == Outcome::group_lost) {
+      return rewrite_in_place(target, *next, st) ? 1 : 0;
+    }
+    return 0;
+  }
+  return 0;
 }
 
 }  // namespace ovik::platform

@@ -8,9 +8,13 @@
 //   reads as an empty one, so the caller gets its default. A FIFO is never waited on. Any bytes are accepted;
 //   a NUL byte ends the meaningful part of its line.
 // - Writing replaces the file in one step (temporary file beside it, fsync, rename), keeping the old
-//   file's permission bits (and, where allowed, its owner); on failure the old file is untouched and
-//   no temporary file is left behind. The folder is never created. Two processes writing the same
-//   file at the same moment may lose one of the updates, as with the Windows functions.
+//   file's permission bits and group (and, where allowed, its owner); on failure the old file is
+//   untouched and no temporary file is left behind. Where the folder takes no new file (no write
+//   permission, or a sticky folder and another user's file) or the new file could not keep the
+//   group, a writable file is rewritten in place instead. The folder is never created.
+// - Writers in several processes are serialized from read to replace (an flock on the file read,
+//   given up, failing the write, after 10 seconds in which no writer got anything done), so no update
+//   is lost. Readers take no lock.
 // - Names are compared without regard to ASCII letter case and to blanks around them. In double-byte
 //   code pages (CP932) bytes inside a character are never taken for "]" or folded as letters.
 #pragma once

@@ -53,6 +53,21 @@ TEST(Codepage, Cp932RoundTrips) {
   EXPECT_EQ(from_narrow(to_narrow("設定が見つかりません。", "EUC-JP"), "EUC-JP"), "設定が見つかりません。");
 }
 
+// A locale's codeset may name Shift_JIS in any of its spellings; the files are code page 932 all the
+// same, so "\" stays a backslash (a SQL Server host\instance setting depends on it) and the code
+// page's own characters survive instead of becoming "?".
+TEST(Codepage, EveryShiftJisNameConvertsAsCodePage932) {
+  const std::string_view text = "srv\\inst ~ ① ㈱ ～ － Ⅱ № 髙";
+  const std::string_view cp932 =
+      "srv\x5cinst \x7e \x87\x40 \x87\x8a \x81\x60 \x81\x7c \x87\x55 \x87\x82 \xfb\xfc";
+  for (const char* codeset : {"SHIFT_JIS", "Shift_JIS", "SHIFT-JIS", "SJIS", "sjis", "MS_KANJI", "csShiftJIS",
+                              "SHIFT_JISX0213", "CP932", "WINDOWS-31J", "MS932", "SJIS-WIN"}) {
+    EXPECT_EQ(char_scheme(codeset), CharScheme::shift_jis) << codeset;
+    EXPECT_EQ(to_narrow(text, codeset), cp932) << codeset;
+    EXPECT_EQ(from_narrow(cp932, codeset), text) << codeset;
+  }
+}
+
 TEST(Codepage, WhatCannotBeConvertedBecomesOneQuestionMark) {
   struct Case {
     std::string_view input, codeset;

@@ -1,17 +1,27 @@
 #include "platform/file_system.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <utility>
+
+#include "database/transaction_log.h"
+#include "logging/log.h"
+#include "ovik/component.h"
+#include "support/fake_platform.h"
 
 namespace ovik::platform {
 namespace {
@@ -101,6 +111,156 @@ TEST_F(FileSystemTest, ConcurrentAppendsFromManyProcessesKeepLinesWhole) {
     EXPECT_EQ(i, next[p]++) << "each process's lines stay in its order";
   }
   EXPECT_EQ(count, kProcesses * kLines);
+}
+
+// A disk that fills up in the middle of an append: it takes `room` more bytes, then every write
+// fails with ENOSPC until `free_space` is called.
+class FullDisk : public FileSystem {
+ public:
+  explicit FullDisk(std::size_t room) : room_(room) {}
+  void free_space() { room_ = SIZE_MAX; }
+  std::function<void()> after_short_write;  // runs once, between the short write and the failing one
+
+ protected:
+  ssize_t write_some(int fd, const char* data, std::size_t size) override {
+    if (room_ == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    const ssize_t n = ::write(fd, data, std::min(size, room_));
+    if (n > 0 && room_ != SIZE_MAX) room_ -= static_cast<std::size_t>(n);
+    if (room_ == 0 && after_short_write) std::exchange(after_short_write, nullptr)();
+    return n;
+  }
+
+ private:
+  std::size_t room_;
+};
+
+TEST_F(FileSystemTest, AFailedAppendLeavesNoFragmentForTheNextEntry) {
+  const std::string file = path("APP.LOG");
+  ASSERT_TRUE(files_.append_line(file, "first\r\n"));
+  FullDisk disk(4);
+  EXPECT_FALSE(disk.append_line(file, "second entry\r\n"));
+  EXPECT_EQ(read(file), "first\r\n") << "the torn piece is cut off again";
+  disk.free_space();
+  ASSERT_TRUE(disk.append_line(file, "third\r\n"));
+  EXPECT_EQ(read(file), "first\r\nthird\r\n");
+}
+
+TEST_F(FileSystemTest, AFragmentThatCannotBeRemovedEndsItsOwnLine) {
+  // Left by a process killed mid-write, or by a writer outside the library: nobody may cut it.
+  struct Case {
+    std::string before, expected;
+  } cases[] = {
+      {"whole\r\ntorn", "whole\r\ntorn\r\nnext\r\n"},
+      {"whole\r\ntorn\r", "whole\r\ntorn\r\nnext\r\n"},
+      {"whole\n", "whole\nnext\r\n"},
+      {"", "next\r\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string file = path("case.LOG");
+    fs::remove(file);
+    if (!c.before.empty()) {
+      ASSERT_TRUE(files_.append_line(file, c.before));
+    }
+    ASSERT_TRUE(files_.append_line(file, "next\r\n"));
+    EXPECT_EQ(read(file), c.expected) << ::testing::PrintToString(c.before);
+  }
+
+  // A line that someone else appended right after our torn piece is theirs: it stays, and the
+  // next entry still starts on a line of its own.
+  const std::string file = path("shared.LOG");
+  FullDisk disk(3);
+  disk.after_short_write = [&] {
+    const int other = ::open(file.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_EQ(::write(other, "other\r\n", 7), 7);
+    ::close(other);
+  };
+  EXPECT_FALSE(disk.append_line(file, "mine\r\n"));
+  disk.free_space();
+  ASSERT_TRUE(disk.append_line(file, "x"));  // ends inside a line on purpose
+  ASSERT_TRUE(files_.append_line(file, "after\r\n"));
+  EXPECT_EQ(read(file), "minother\r\nx\r\nafter\r\n");
+}
+
+TEST_F(FileSystemTest, AppendOutlastsALockHolderThatNeverLetsGo) {
+  const std::string file = path("held.LOG");
+  ASSERT_TRUE(files_.append_line(file, "first\r\n"));
+  const int holder = ::open(file.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // as a process stopped while holding it would
+  EXPECT_TRUE(files_.append_line(file, "second\r\n"));
+  ::close(holder);
+  EXPECT_EQ(read(file), "first\r\nsecond\r\n");
+}
+
+// The log and the trace file both append through the platform: a full disk in the middle of one
+// entry leaves the next entry a line of its own.
+TEST_F(FileSystemTest, LogAndTraceLinesAfterAFullDiskAreWhole) {
+  ovik::testing::FakeModule module(path("bin"));
+  ovik::testing::FakeClock clock(2006, 12, 6, 14, 5, 9);
+  ovik::testing::FakeUser user("user01");
+  ovik::testing::FakeFocus focus(7);
+  fs::create_directories(path("bin/log"));
+  FullDisk disk(20);
+  ScopedFake<FileSystem> installed(disk);
+
+  Ref<clsLog> log = make_object<clsLog>();
+  std::string title = "t";
+  std::string text = "lost on a full disk";
+  log->PutLog(title, text);
+  disk.free_space();
+  text = "kept";
+  log->PutLog(title, text);
+  EXPECT_EQ(read(path("bin/log/Ovik2Environment061206-user01.LOG")),
+            "2006/12/06 14:05:09\t7\tuser01\tOvik2Environment\tt\tkept\r\n");
+
+  disk = FullDisk(20);
+  bool purged = false;
+  trace::put("select 1", purged);
+  disk.free_space();
+  trace::put("select 2", purged);
+  EXPECT_EQ(read(path("bin/transaction_log/2006_12_06(Ovik2Environment).log")),
+            "/* 2006/12/06 14:05:09  active form :                */  select 2\r\n");
+}
+
+TEST_F(FileSystemTest, AppendNeverFollowsALinkToTheFile) {
+  const std::string victim = path("victim");
+  ASSERT_TRUE(files_.append_line(victim, "precious\n"));
+  fs::create_directory(path("log"));
+  fs::create_symlink(victim, path("log/APP061206-root.LOG"));
+  fs::create_symlink(path("log/not-yet"), path("log/dangling.LOG"));
+  EXPECT_FALSE(files_.append_line(path("log/APP061206-root.LOG"), "line\r\n"));
+  EXPECT_FALSE(files_.append_line(path("log/dangling.LOG"), "line\r\n"));
+  EXPECT_EQ(read(victim), "precious\n");
+  EXPECT_FALSE(fs::exists(path("log/not-yet")));
+
+  ASSERT_EQ(::mkfifo(path("log/pipe.LOG").c_str(), 0600), 0);  // must not block either
+  EXPECT_FALSE(files_.append_line(path("log/pipe.LOG"), "line\r\n"));
+}
+
+TEST_F(FileSystemTest, AFolderLinkCountsOnlyFromRootThisUserOrTheFoldersOwner) {
+  const std::string target = path("elsewhere");
+  fs::create_directory(target);
+  ASSERT_TRUE(files_.append_line(target + "/old.LOG", "x"));
+  fs::create_symlink(target, path("log"));
+  EXPECT_TRUE(files_.append_line(path("log/APP.LOG"), "own link\r\n")) << "an administrator's link";
+  EXPECT_TRUE(files_.append_line(path("log/") + "/APP.LOG", "again\r\n"));
+  EXPECT_EQ(read(target + "/APP.LOG"), "own link\r\nagain\r\n");
+  EXPECT_TRUE(files_.list_files(path("log")).has_value());
+
+  if (::geteuid() != 0) GTEST_SKIP() << "a link owned by another user needs root to make";
+  constexpr uid_t kOther = 54321;
+  ASSERT_EQ(::lchown(path("log").c_str(), kOther, kOther), 0);
+  EXPECT_FALSE(files_.append_line(path("log/APP.LOG"), "planted\r\n"));
+  EXPECT_FALSE(files_.append_line(path("log/") + "/APP.LOG", "planted\r\n"));
+  EXPECT_EQ(files_.list_files(path("log")), std::nullopt) << "a purge must not delete in its target";
+  EXPECT_EQ(files_.list_files(path("log/")), std::nullopt);
+  EXPECT_EQ(read(target + "/APP.LOG"), "own link\r\nagain\r\n");
+
+  ASSERT_EQ(::chown(root_.c_str(), kOther, kOther), 0);  // the link's owner owns the folder too
+  EXPECT_TRUE(files_.append_line(path("log/APP.LOG"), "holder's link\r\n"));
+  ASSERT_EQ(::chown(root_.c_str(), 0, 0), 0);
 }
 
 TEST_F(FileSystemTest, ListFilesKeepsVisibleRegularFilesOnly) {

@@ -1,8 +1,10 @@
 #include "platform/profile.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ovik::platform {
 namespace {
@@ -320,10 +323,45 @@ TEST_F(ProfileFile, PermissionDenied) {
   EXPECT_EQ(get("a", "k", path_), kDefault);
   EXPECT_EQ(write_private_profile_string("a", "k", "2", path_), 0);  // cannot keep what it cannot read
 
+  // A folder that takes no temporary file: the writable file is rewritten where it stands.
   fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
   fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_EQ(write_private_profile_string("a", "k", "2", path_), 0);
-  EXPECT_EQ(contents(), "[a]\r\nk=1\r\n");
+  EXPECT_NE(write_private_profile_string("a", "k", "2", path_), 0);
+  EXPECT_EQ(contents(), "[a]\r\nk=2\r\n");
+  EXPECT_EQ(write_private_profile_string("a", "new", "x", (dir_ / "new.ini").native()), 0);
+}
+
+// Every write that answers success is in the file, however many processes write at once, also
+// while the file is still being created.
+TEST_F(ProfileFile, ConcurrentWritersLoseNoUpdate) {
+  constexpr int kProcesses = 8;
+  constexpr int kKeys = 50;
+  auto key_of = [](int p, int k) { return "p" + std::to_string(p) + "k" + std::to_string(k); };
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      bool all_written = true;
+      for (int k = 0; k < kKeys; ++k) {
+        const std::string key = key_of(p, k);
+        all_written = write_private_profile_string("s", key.c_str(), key.c_str(), path_) != 0 && all_written;
+      }
+      ::_exit(all_written ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write answered 0";
+  }
+  int missing = 0;
+  for (int p = 0; p < kProcesses; ++p) {
+    for (int k = 0; k < kKeys; ++k) missing += get("s", key_of(p, k).c_str(), path_) != key_of(p, k);
+  }
+  EXPECT_EQ(missing, 0);
+  EXPECT_EQ(entries(), 1u);
 }
 
 TEST_F(ProfileFile, ReadsFilesAroundTheBufferSize) {
@@ -343,6 +381,96 @@ TEST_F(ProfileFile, HugeLineAndNoFinalBreak) {
   ASSERT_NE(write_private_profile_string("a", "j", "w", path_), 0);
   EXPECT_EQ(get("a", "j", path_), "w");
   EXPECT_EQ(contents().substr(contents().size() - 11), "\nk=v\r\nj=w\r\n");
+}
+
+// ---- a settings file shared by the members of a group ----
+
+struct Identity {
+  uid_t uid;
+  gid_t gid;
+  std::vector<gid_t> groups;
+};
+
+constexpr gid_t kStaff = 54400;
+const Identity kBob{54402, 54402, {54402, kStaff}};
+const Identity kCarol{54403, 54403, {54403, kStaff}};
+const Identity kDave{54404, 54404, {54404}};  // not a member
+constexpr uid_t kAlice = 54401;
+
+// The write's result as another user, from a child process; -1 when the child could not become
+// that user.
+int write_as(const Identity& who, const char* key, const char* value, const std::string& path) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(who.groups.size(), who.groups.data()) != 0 ||
+        ::setresgid(who.gid, who.gid, who.gid) != 0 || ::setresuid(who.uid, who.uid, who.uid) != 0) {
+      ::_exit(99);
+    }
+    ::_exit(write_private_profile_string("a", key, value, path) != 0 ? 1 : 0);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status) == 99 ? -1 : WEXITSTATUS(status);
+}
+
+class SharedProfileFile : public ProfileFile {
+ protected:
+  void SetUp() override {
+    ProfileFile::SetUp();
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as several users needs root";
+    own(dir_.native(), 0, kStaff, 0775);
+    put("[a]\r\nk=0\r\n");
+    own(path_, kAlice, kStaff, 0664);
+  }
+  static void own(const std::string& path, uid_t uid, gid_t gid, mode_t mode) {
+    ASSERT_EQ(::chown(path.c_str(), uid, gid), 0);
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+  }
+  struct stat status() const {
+    struct stat st {};
+    EXPECT_EQ(::stat(path_.c_str(), &st), 0);
+    return st;
+  }
+};
+
+TEST_F(SharedProfileFile, GroupAndModeSurviveAMembersWrite) {
+  ASSERT_EQ(write_as(kBob, "k", "1", path_), 1);
+  EXPECT_EQ(status().st_gid, kStaff);
+  EXPECT_EQ(status().st_mode & 07777, 0664u);
+  ASSERT_EQ(write_as(kCarol, "k", "2", path_), 1) << "the next member can still write";
+  EXPECT_EQ(get("a", "k", path_), "2");
+
+  own(path_, kAlice, kStaff, 0664);
+  ASSERT_NE(write_private_profile_string("a", "k", "3", path_), 0);  // root gives it back to its owner
+  EXPECT_EQ(status().st_uid, kAlice);
+  EXPECT_EQ(status().st_gid, kStaff);
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(SharedProfileFile, WhereNoNewFileCanTakeItsPlaceTheFileIsRewrittenInPlace) {
+  struct Case {
+    const char* what;
+    mode_t folder_mode;
+    const Identity& writer;
+    uid_t file_owner;
+    mode_t file_mode;
+  } cases[] = {
+      {"a folder the writer cannot add to", 0755, kBob, kBob.uid, 0644},
+      {"a sticky shared folder and another member's file", 01777, kBob, kAlice, 0664},
+      {"a writer outside the file's group", 0777, kDave, kAlice, 0666},
+  };
+  for (const Case& c : cases) {
+    own(dir_.native(), 0, kStaff, c.folder_mode);
+    own(path_, c.file_owner, kStaff, c.file_mode);
+    const ino_t inode = status().st_ino;
+    EXPECT_EQ(write_as(c.writer, "k", c.what, path_), 1) << c.what;
+    EXPECT_EQ(get("a", "k", path_), c.what);
+    EXPECT_EQ(status().st_ino, inode) << c.what;
+    EXPECT_EQ(status().st_uid, c.file_owner) << c.what;
+    EXPECT_EQ(status().st_gid, kStaff) << c.what;
+    EXPECT_EQ(status().st_mode & 07777, c.file_mode) << c.what;
+    EXPECT_EQ(entries(), 1u) << "no temporary file is left: " << c.what;
+  }
 }
 
 }  // namespace
