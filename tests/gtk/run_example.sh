@@ -7,7 +7,7 @@ set -eu
 build=$1
 mode=$2
 work=$(mktemp -d /tmp/ovik-store.XXXXXX)
-[ -n "${OVIK_KEEP:-}" ] || trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/app/bin" "$work/app/ini" "$work/app/data" "$build/screenshots"
 cp -P "$build"/app/bin/lib*.so* "$build"/app/bin/*.manifest "$build"/app/bin/store-order "$work/app/bin/"
 cp -r "$build/app/sql" "$work/app/sql"
