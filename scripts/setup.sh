@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, the demo and the tests need, when any is missing.
+# The desktop module and its tests need GTK 3, a virtual X server with a small window manager
+# (for the focus), XTest (clicks as a person's arrive) and a Japanese font for the screenshots.
 set -euo pipefail
 
 PACKAGES=(
@@ -10,6 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   locales
+  libgtk-3-dev libxtst-dev xvfb xauth openbox fonts-ipafont-gothic
 )
 
 missing=()
