@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <system_error>
 #include <ostream>
+#include <system_error>
 
 #include "commands.h"
 #include "database/database.h"
