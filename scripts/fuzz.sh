@@ -7,11 +7,14 @@
 # fuzz/corpus/<name>/ (name = target without "_fuzz"); new inputs go to fuzz/corpus-work/<name>/ and
 # crashes to build-fuzz/artifacts/<name>/. With --replay each target only runs once over its seed
 # files, as CI does. Targets default to every fuzz/*_fuzz.cpp. FUZZ_BUILD_DIR overrides build-fuzz.
+# Inputs may grow to FUZZ_MAX_LEN bytes (default 262144): a line must be that long before a fault
+# that recurses once per level of nesting runs out of stack.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
+max_len=${FUZZ_MAX_LEN:-262144}
 replay=0
 targets=()
 
@@ -19,7 +22,7 @@ for arg in "$@"; do
   case $arg in
     --replay) replay=1 ;;
     -h | --help)
-      sed -n '2,9p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+      sed -n '2,11p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     -*)
@@ -71,7 +74,7 @@ for target in "${targets[@]}"; do
     artifacts="$build/artifacts/$name"
     mkdir -p "$work" "$artifacts"
     echo "== $target: fuzzing for ${seconds}s"
-    "$binary" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/" \
+    "$binary" -max_total_time="$seconds" -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$artifacts/" \
       "$work" "$corpus" || status=1
   fi
 done

@@ -7,6 +7,7 @@
 # Source DIR/env.sh before running the tests: it points unixODBC at DIR/odbcinst.ini and
 # DIR/odbc.ini (nothing under /etc is touched) and names the DSN, login and port for the tests.
 # initdb refuses to run as root, so as root the cluster belongs to the user "postgres".
+# The login may create roles: each test logs in as a role of its own (tests/support/pg_server.h).
 set -eu
 
 usage() {
@@ -101,27 +102,35 @@ start() {
     chmod 0755 "$dir"
   fi
 
-  port=54329
-  while ! port_is_free "$port"; do
-    port=$((port + 1))
-    if [ "$port" -gt 54429 ]; then
-      echo "no free port between 54329 and 54429" >&2
-      exit 1
-    fi
-  done
-
   as_owner "$pgbin/initdb" -D "$dir/data" -U postgres --auth-local=trust --auth-host=scram-sha-256 \
     --no-sync -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || {
     cat "$dir/initdb.log" >&2
     exit 1
   }
-  as_owner "$pgbin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null || {
-    cat "$dir/server.log" >&2
-    exit 1
-  }
+  # A port that looked free may be taken by a cluster starting beside this one (other test runs,
+  # tests that start clusters of their own): then the next port is tried.
+  port=54329
+  while true; do
+    while ! port_is_free "$port"; do
+      port=$((port + 1))
+    done
+    if [ "$port" -gt 54429 ]; then
+      echo "no free port between 54329 and 54429" >&2
+      exit 1
+    fi
+    rm -f "$dir/server.log"
+    if as_owner "$pgbin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+      -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null 2>&1; then
+      break
+    fi
+    if ! grep -q "could not bind" "$dir/server.log" 2>/dev/null; then
+      cat "$dir/server.log" >&2
+      exit 1
+    fi
+    port=$((port + 1))
+  done
   as_owner "$pgbin/psql" -h "$dir" -p "$port" -U postgres -d postgres -v ON_ERROR_STOP=1 -q \
-    -c "CREATE ROLE citest LOGIN PASSWORD 'citest'" -c "CREATE DATABASE citestdb OWNER citest"
+    -c "CREATE ROLE citest LOGIN CREATEROLE PASSWORD 'citest'" -c "CREATE DATABASE citestdb OWNER citest"
 
   write_odbc_files
   cat >"$dir/env.sh" <<EOF

@@ -3,7 +3,6 @@
 #include "database/access/driver.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -93,22 +92,9 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
     driver_ = connect();
   }
 
-  void TearDown() override {
-    if (postgres() && driver_ != nullptr && driver_->is_open()) {
-      if (driver_->in_transaction()) driver_->rollback();
-      run("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
-    }
-  }
-
-  // On the server every test process works in a schema of its own, so that tests running side by
-  // side never see each other's tables.
+  // On the server the test's own role keeps its tables apart from those of tests beside it.
   std::unique_ptr<Driver> connect() const {
-    auto driver = open_driver(ConnectionString::parse(connection_), OpenOptions{10});
-    if (postgres()) {
-      driver->execute("CREATE SCHEMA IF NOT EXISTS " + schema_);
-      driver->execute("SET search_path TO " + schema_);
-    }
-    return driver;
+    return open_driver(ConnectionString::parse(connection_), OpenOptions{10});
   }
 
   bool postgres() const { return GetParam() == Backend::kPostgres; }
@@ -131,7 +117,6 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
   }
 
   testing::TempDir dir_;
-  std::string schema_ = "drv_" + std::to_string(getpid());
   std::optional<testing::PgServer> server_;
   std::string connection_;
   std::unique_ptr<Driver> driver_;

@@ -187,6 +187,17 @@ TEST_F(SystemInfoTest, TheStoreDatabaseOnPostgreSqlIsReachedThroughItsAddress) {
   EXPECT_EQ(store->get_Provider(), ConnectedDatabaseTypeEnum::IsUnknown);
   Ref<_Recordset> rs = store->OpenForwardOnlyRecordset("select current_database()");
   EXPECT_EQ(rs->get_Fields()->get_Item(Variant(0))->get_Value().to_string(), "citestdb");
+  // The connection that the environment object built from its settings is in the test's own
+  // schema, where a table the test made under a plain name is found.
+  {
+    auto own = new_connection();
+    own->Open(server->connection_string(), "", "", -1);
+    Variant affected;
+    own->Execute("create table store_probe (n integer)", affected, -1);
+    own->Execute("insert into store_probe values (7)", affected, -1);
+  }
+  rs = store->OpenForwardOnlyRecordset("select n from store_probe");
+  EXPECT_EQ(rs->get_Fields()->get_Item(Variant(0))->get_Value().to_i32(), 7);
   rs.reset();
   si->CloseDatabase();
   EXPECT_FALSE(store->get_Usable());

@@ -74,6 +74,44 @@ TEST(ScriptHost, BadLinesGetErrorAnswersAndTheHostGoesOn) {
   EXPECT_EQ(a[12]["result"], 50);
 }
 
+// Each level of nesting costs a stack frame wherever a value is copied or printed: a line
+// nested a hundred thousand deep used to kill the host. Deep lines are refused, the host goes on,
+// and brackets inside strings are text, not nesting.
+TEST(ScriptHost, DeeplyNestedLinesAreRefusedAndTheHostGoesOn) {
+  const std::size_t deep = 100000;
+  const std::string arrays = std::string(deep, '[') + std::string(deep, ']');
+  std::string objects;
+  for (std::size_t i = 0; i < deep; ++i) objects += R"({"a":)";
+  objects += "1" + std::string(deep, '}');
+  auto a = run_script({
+      R"({"new": "OvikFrameTest.Sample", "as": "s"})",
+      R"({"call": "s.Add", "args": [)" + arrays + "]}",
+      R"({"put": "s.Name", "value": )" + objects + "}",
+      R"({"get": "s.Name", "bogus": )" + arrays + "}",
+      arrays,
+      R"({"call": "s.Add", "args": [[[1]]]})",  // one level deeper than any request
+      R"({"call": "s.Add", "args": [40]})",
+  });
+  ASSERT_EQ(a.size(), 7u);
+  for (std::size_t i = 1; i <= 5; ++i) {
+    EXPECT_EQ(a[i]["error"]["number"], 5) << i;
+    EXPECT_NE(a[i]["error"]["description"].get<std::string>().find("nested deeper"), std::string::npos) << i;
+  }
+  EXPECT_EQ(a[6]["result"], 50);
+
+  // As deep as a request goes, and brackets and escaped quotes inside strings.
+  a = run_script({
+      R"({"new": "OvikFrameTest.Sample", "as": "s"})",
+      R"({"call": "s.Add", "args": [{"currency": "2"}]})",
+      R"({"call": "s.Shout", "args": ["[[[[{{{{\"[[[[\\"]})",
+      R"({"call": "s.Add", "args": [[]]})",
+  });
+  ASSERT_EQ(a.size(), 4u);
+  EXPECT_EQ(a[1]["result"], 12);
+  EXPECT_EQ(a[2]["args"], Json::array({"[[[[{{{{\"[[[[\\!"}));
+  EXPECT_EQ(a[3]["error"]["number"], 13);  // parsed, then refused as a value of no known form
+}
+
 TEST(ScriptHost, EventsAndMessageBoxesComeBeforeTheirAnswer) {
   std::ostringstream out;
   ScriptHost host(out);

@@ -4,8 +4,12 @@
 // whether the log and trace folders can be written. One line per check; non-zero exit on a failure.
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <ostream>
+#include <system_error>
 
 #include "commands.h"
 #include "database/database.h"
@@ -29,7 +33,11 @@ class Report {
     ++failures_;
   }
   void note(const std::string& what) { out_ << "      " << what << "\n"; }
-  int failures() const { return failures_; }
+  // The closing line; the exit status.
+  int finish(std::ostream& out) const {
+    out << (failures_ == 0 ? "all checks passed\n" : std::to_string(failures_) + " check(s) failed\n");
+    return failures_ == 0 ? 0 : 1;
+  }
 
  private:
   std::ostream& out_;
@@ -60,6 +68,25 @@ void check_writable(Report& report, const std::string& label, const fs::path& fo
   report.ok(label + " " + folder.string() + (probe_in == folder ? " is writable" : " can be created"));
 }
 
+void check_folders(Report& report, const fs::path& bin) {
+  check_writable(report, "log folder", bin / "log");
+  check_writable(report, "trace folder", bin / "transaction_log");
+}
+
+// Why a file that is there cannot be read ("" when it can). Opening it is the only test that holds
+// for root, ACLs and the like; only a regular file is opened, so a FIFO never blocks.
+std::string unreadable(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec) return "cannot be read: " + ec.message();
+  if (status.type() == fs::file_type::directory) return "cannot be read: it is a folder";
+  if (status.type() != fs::file_type::regular) return "cannot be read: it is not a regular file";
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "cannot be read: " + std::generic_category().message(errno);
+  std::fclose(file);
+  return "";
+}
+
 }  // namespace
 
 int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
@@ -75,12 +102,25 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
     report.ok("settings folder " + ini_folder.string());
   else
     report.fail("settings folder " + ini_folder.string(), "missing");
+  bool settings_readable = true;
   for (const char* file : {"Brindlemark.ini", "menu.ini"}) {
     const fs::path path = ini_folder / file;
-    if (fs::is_regular_file(path, ec) && access(path.c_str(), R_OK) == 0)
-      report.ok(std::string("settings file ") + file);
-    else
-      report.fail(std::string("settings file ") + file, fs::exists(path, ec) ? "not readable" : "missing");
+    const std::string label = std::string("settings file ") + file;
+    // A missing file keeps the key checks below: their lines to add are what it should hold.
+    if (!fs::exists(path, ec) && !ec) {
+      report.fail(label, "missing");
+    } else if (const std::string why = unreadable(path); !why.empty()) {
+      report.fail(label, why);
+      if (std::string(file) == "Brindlemark.ini") settings_readable = false;
+    } else {
+      report.ok(label);
+    }
+  }
+  if (!settings_readable) {
+    // The library reads an unreadable file as an empty one: every key would look missing.
+    report.note("sections, keys and connections not checked: Brindlemark.ini cannot be read");
+    check_folders(report, bin);
+    return report.finish(out);
   }
 
   Ref<_clsIniFile> ini = create<_clsIniFile>("OvikEnvironment.clsIniFile");
@@ -152,10 +192,8 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
   }
 
-  check_writable(report, "log folder", bin / "log");
-  check_writable(report, "trace folder", bin / "transaction_log");
-  out << (report.failures() == 0 ? "all checks passed\n" : std::to_string(report.failures()) + " check(s) failed\n");
-  return report.failures() == 0 ? 0 : 1;
+  check_folders(report, bin);
+  return report.finish(out);
 }
 
 }  // namespace ovik::host

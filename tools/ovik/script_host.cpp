@@ -1,5 +1,6 @@
 #include "script_host.h"
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 
@@ -36,9 +37,41 @@ Variant invoke_by_name(IDispatch* object, const std::string& member, InvokeKind 
   return object->Invoke(id, kind, args);
 }
 
+// A request, its "args" array, a tagged value such as {"currency": "1.5"}: no request needs more.
+constexpr int kMaxNesting = 3;
+
+// The deepest nesting of arrays and objects in the text, counted without parsing it. Copying,
+// comparing and printing a parsed value recurse once per level, so a line nested a hundred
+// thousand deep must be refused before it becomes a value. Inside a string nothing counts.
+// Brackets after a syntax error may count too; such a line is refused either way.
+int nesting_depth(const std::string& text) {
+  int depth = 0, deepest = 0;
+  bool in_string = false, escaped = false;
+  for (const char c : text) {
+    if (in_string) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
 }  // namespace
 
 Request parse_request(const std::string& line) {
+  if (nesting_depth(line) > kMaxNesting)
+    bad_request("nested deeper than " + std::to_string(kMaxNesting) + " levels of arrays and objects");
   Json j = Json::parse(line, nullptr, false);
   if (j.is_discarded()) bad_request("malformed JSON");
   if (!j.is_object()) bad_request("a request is a JSON object");

@@ -23,7 +23,8 @@ struct Request {
   std::optional<std::string> as;   // name for the result
 };
 
-// Raises RaisedError 5 for malformed JSON or a request of no known form.
+// Raises RaisedError 5 for malformed JSON, for arrays and objects nested deeper than any request
+// needs (checked before parsing), or for a request of no known form.
 Request parse_request(const std::string& line);
 
 class ScriptHost {
