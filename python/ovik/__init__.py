@@ -23,7 +23,9 @@ which is also an AttributeError.
 Events: ovik.advise(obj, handler) returns a cookie for ovik.unadvise(obj, cookie). The handler is a
 callable, called as handler(event_name, *args), or an object whose method named after the event is
 called with the event's arguments. An exception in a handler cannot travel through the library:
-Python reports it as unraisable and the raising member goes on.
+Python reports it as unraisable and the raising member goes on. The library holds the handler
+until unadvise or the object's end, so a handler that refers to the object it listens to keeps
+that object alive until unadvise (Python cannot see the cycle).
 
 The library is loaded at the first use from, in this order: the path given to ovik.load(path), the
 environment variable OVIK_PYTHON_LIBRARY, the path written into ovik/_install.py at install time,

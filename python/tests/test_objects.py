@@ -1,9 +1,11 @@
 """The package on the build's library, laid into an application folder of the test's own (the
 library reads ../ini/ beside the folder it was loaded from): settings files, the environment
 object on SQLite, a recordset walk, by-reference outputs, events and the release of objects."""
+import contextlib
 import datetime
 import decimal
 import gc
+import io
 import os
 import shutil
 import tempfile
@@ -197,6 +199,25 @@ class EventTest(unittest.TestCase):
                 ovik.advise(ini, print)
             self.assertEqual(caught.exception.number, 5)
         self.assertEqual(ovik._handlers, {})
+
+
+class ReadmeTest(unittest.TestCase):
+    def test_the_readme_python_snippet_works(self):
+        readme = (Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
+        section = readme[readme.index("### Python"):]
+        snippet = section[section.index("```python\n") + 10:section.index("\n```", section.index("```python"))]
+        printed, names = io.StringIO(), {}
+        with contextlib.redirect_stdout(printed):
+            exec(compile(snippet, "README.md", "exec"), names)
+        # The handler's globals hold the database object it listens to: a cycle through the
+        # library that Python cannot see, broken here as a script's end would break it.
+        names.clear()
+        lines = printed.getvalue().splitlines()
+        self.assertEqual(lines[0], str(APP / "bin") + "/../ini/ SQLite")
+        self.assertEqual(lines[1], "/spool/pos.csv /spool/emp.csv /opt/app/bin/import.sh")
+        self.assertEqual(lines[2], "1 O'Neil")
+        self.assertTrue(lines[3].startswith("RaiseDatabaseError ("), lines[3])
+        self.assertIn("no_such_table", lines[4])
 
 
 class ReleaseTest(unittest.TestCase):
