@@ -117,7 +117,8 @@ class _clsDatabase : public IDispatch {
   bool Connect(std::string strConnectString) & {
     return Connect(std::move(strConnectString), HowToConnectEnum::ConnectByConnectionString);
   }
-  bool RecordToDatabase(std::string TableNm, const Ref<_Recordset>& rsNoConnect, std::string_view IgnorePrefix) & {
+  bool RecordToDatabase(std::string TableNm, const Ref<_Recordset>& rsNoConnect,
+                        std::string_view IgnorePrefix) & {
     Ref<_Recordset> rsNoConnect_(rsNoConnect);
     std::string IgnorePrefix_(IgnorePrefix);
     return RecordToDatabase(std::move(TableNm), rsNoConnect_, IgnorePrefix_);

@@ -42,8 +42,8 @@ typedef int ovik_status;
 typedef enum ovik_type {
   OVIK_EMPTY = 0,
   OVIK_NULL = 1,
-  OVIK_I16 = 2,      /* Integer */
-  OVIK_I32 = 3,      /* Long */
+  OVIK_I16 = 2, /* Integer */
+  OVIK_I32 = 3, /* Long */
   OVIK_SINGLE = 4,
   OVIK_DOUBLE = 5,
   OVIK_CURRENCY = 6, /* scaled by 10,000: 12345000 is 1234.5 */
@@ -52,7 +52,7 @@ typedef enum ovik_type {
   OVIK_OBJECT = 9,   /* NULL is Nothing */
   OVIK_BOOL = 11,
   OVIK_BYTE = 17,
-  OVIK_I64 = 20      /* LongLong */
+  OVIK_I64 = 20 /* LongLong */
 } ovik_type;
 
 /* Set on values whose string or object the library allocated for the caller. */
@@ -166,9 +166,9 @@ typedef enum ovik_invoke_kind { OVIK_METHOD = 1, OVIK_GET = 2, OVIK_PUT = 4 } ov
  * defaults. After a successful call every argument the member takes by reference (and may write)
  * holds its new value, owned by the caller. When the default member takes no parameters but
  * arguments are given, it is read and the arguments go to its result's default member
- * (rs("NM") is rs.Fields.Item("NM")). `result`, when not NULL, is overwritten (what it held is not
- * freed). For OVIK_PUT the new value is the last argument. Failures: 438 for an unknown member, 450 for a wrong argument count, 91 for a NULL
- * object, and whatever the member raises. */
+ * (rs("NM") is rs.Fields.Item("NM")). `result`, when not NULL, is overwritten (what it held is
+ * not freed). For OVIK_PUT the new value is the last argument. Failures: 438 for an unknown
+ * member, 450 for a wrong argument count, 91 for a NULL object, and whatever the member raises. */
 ovik_status ovik_invoke(ovik_object* object, const char* member, ovik_invoke_kind kind, ovik_value* args,
                         size_t nargs, ovik_value* result);
 /* The three kinds spelled out; `ovik_put` takes the property's arguments and then the new value. */

@@ -39,8 +39,8 @@ import itertools
 from . import _capi
 from ._capi import find_library, library_path, load
 
-__all__ = ["create", "release", "advise", "unadvise", "load", "find_library", "library_path", "ByRef",
-           "EMPTY", "Object", "OvikError", "MemberNotFound"]
+__all__ = ["create", "release", "advise", "unadvise", "class_name", "can_unload", "load", "find_library",
+           "library_path", "ByRef", "EMPTY", "Object", "OvikError", "MemberNotFound"]
 
 
 class OvikError(Exception):

@@ -99,15 +99,24 @@ Variant to_variant(const ovik_value& v) {
 ovik_value from_variant(const Variant& v, bool owned) {
   ovik_value out = ovik_empty();
   out.type = static_cast<std::int32_t>(v.type());
-  if (auto* b = v.get_if<bool>()) out.u.boolean = *b ? 1 : 0;
-  else if (auto* u8 = v.get_if<std::uint8_t>()) out.u.byte = *u8;
-  else if (auto* i16 = v.get_if<std::int16_t>()) out.u.i16 = *i16;
-  else if (auto* i32 = v.get_if<std::int32_t>()) out.u.i32 = *i32;
-  else if (auto* i64 = v.get_if<std::int64_t>()) out.u.i64 = *i64;
-  else if (auto* f = v.get_if<float>()) out.u.single = *f;
-  else if (auto* d = v.get_if<double>()) out.u.dbl = *d;
-  else if (auto* c = v.get_if<Currency>()) out.u.currency = c->scaled;
-  else if (auto* t = v.get_if<DateTime>()) out.u.date = t->days;
+  if (auto* b = v.get_if<bool>())
+    out.u.boolean = *b ? 1 : 0;
+  else if (auto* u8 = v.get_if<std::uint8_t>())
+    out.u.byte = *u8;
+  else if (auto* i16 = v.get_if<std::int16_t>())
+    out.u.i16 = *i16;
+  else if (auto* i32 = v.get_if<std::int32_t>())
+    out.u.i32 = *i32;
+  else if (auto* i64 = v.get_if<std::int64_t>())
+    out.u.i64 = *i64;
+  else if (auto* f = v.get_if<float>())
+    out.u.single = *f;
+  else if (auto* d = v.get_if<double>())
+    out.u.dbl = *d;
+  else if (auto* c = v.get_if<Currency>())
+    out.u.currency = c->scaled;
+  else if (auto* t = v.get_if<DateTime>())
+    out.u.date = t->days;
   else if (auto* s = v.get_if<std::string>()) {
     out.u.string.size = s->size();
     if (owned) {
@@ -140,14 +149,16 @@ bool names_default(const char* member) { return member == nullptr || *member == 
 std::int32_t dispid_of(IDispatch& object, const char* member) {
   if (names_default(member)) return kDispidValue;
   std::int32_t id = object.GetIDOfName(member);
-  if (id == kDispidUnknown) raise_runtime_error(err::kMemberNotSupported, object.GetTypeInfo().class_name + "." + member);
+  if (id == kDispidUnknown)
+    raise_runtime_error(err::kMemberNotSupported, object.GetTypeInfo().class_name + "." + member);
   return id;
 }
 
 Variant invoke(IDispatch& object, std::int32_t dispid, InvokeKind kind, std::vector<Variant>& args,
                const MemberInfo*& called) {
   const MemberInfo* member = object.GetTypeInfo().find(dispid, kind);
-  if (member == nullptr && dispid == kDispidValue) raise_runtime_error(err::kMemberNotSupported, object.GetTypeInfo().class_name + " has no default member");
+  if (member == nullptr && dispid == kDispidValue)
+    raise_runtime_error(err::kMemberNotSupported, object.GetTypeInfo().class_name + " has no default member");
   // The runtime's default-member chain: a default property without parameters stands for the
   // object it returns, whose own default member takes the arguments.
   if (dispid == kDispidValue && member != nullptr && member->params.empty() && !args.empty() &&
@@ -160,8 +171,8 @@ Variant invoke(IDispatch& object, std::int32_t dispid, InvokeKind kind, std::vec
   return object.Invoke(dispid, kind, args);
 }
 
-ovik_status do_invoke(ovik_object* object, const char* member, InvokeKind kind, ovik_value* args, std::size_t nargs,
-                      const ovik_value* put_value, ovik_value* result) {
+ovik_status do_invoke(ovik_object* object, const char* member, InvokeKind kind, ovik_value* args,
+                      std::size_t nargs, const ovik_value* put_value, ovik_value* result) {
   return guarded([&] {
     IDispatch& target = must(object);
     if (nargs > 0 && args == nullptr) raise_runtime_error(err::kInvalidArgument, "no argument array");
@@ -219,15 +230,18 @@ bool parse_fixed_currency(std::string_view text, std::int64_t& out) {
   }
   if (digits == 0) return false;
   for (int d = decimals < 0 ? 0 : decimals; d < 4; ++d) magnitude *= 10;
-  const unsigned __int128 limit = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+  const unsigned __int128 limit =
+      static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
   if (magnitude > limit) return false;
-  out = negative ? static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(magnitude)) : static_cast<std::int64_t>(magnitude);
+  out = negative ? static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(magnitude))
+                 : static_cast<std::int64_t>(magnitude);
   return true;
 }
 
 std::string fixed_currency_text(std::int64_t scaled) {
   const bool negative = scaled < 0;
-  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
+  const std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
   std::string out = (negative ? "-" : "") + std::to_string(magnitude / 10000);
   if (std::uint64_t fraction = magnitude % 10000; fraction != 0) {
     char digits[8];
@@ -244,8 +258,8 @@ bool parse_fixed_date(const char* text, double& out) {
   int consumed = 0;
   char sep = 0;
   const std::size_t length = std::strlen(text);
-  int read = std::sscanf(text, "%4d-%2d-%2d%c%2d:%2d:%2d%n", &c.year, &c.month, &c.day, &sep, &c.hour, &c.minute,
-                         &c.second, &consumed);
+  int read = std::sscanf(text, "%4d-%2d-%2d%c%2d:%2d:%2d%n", &c.year, &c.month, &c.day, &sep, &c.hour,
+                         &c.minute, &c.second, &consumed);
   if (!(read == 7 && (sep == ' ' || sep == 'T') && static_cast<std::size_t>(consumed) == length)) {
     c.hour = c.minute = c.second = 0;
     consumed = 0;
@@ -308,11 +322,13 @@ ovik_status ovik_invoke(ovik_object* object, const char* member, ovik_invoke_kin
   return do_invoke(object, member, static_cast<InvokeKind>(kind), args, nargs, nullptr, result);
 }
 
-ovik_status ovik_call(ovik_object* object, const char* method, ovik_value* args, size_t nargs, ovik_value* result) {
+ovik_status ovik_call(ovik_object* object, const char* method, ovik_value* args, size_t nargs,
+                      ovik_value* result) {
   return do_invoke(object, method, InvokeKind::Method, args, nargs, nullptr, result);
 }
 
-ovik_status ovik_get(ovik_object* object, const char* property, ovik_value* args, size_t nargs, ovik_value* result) {
+ovik_status ovik_get(ovik_object* object, const char* property, ovik_value* args, size_t nargs,
+                     ovik_value* result) {
   return do_invoke(object, property, InvokeKind::PropertyGet, args, nargs, nullptr, result);
 }
 
@@ -352,7 +368,9 @@ ovik_status ovik_member(ovik_object* object, const char* member, ovik_member_inf
       found.required = static_cast<std::uint32_t>(required);
       params_known = m.kind != InvokeKind::PropertyPut;
     }
-    if (found.kinds == 0) raise_runtime_error(err::kMemberNotSupported, target.GetTypeInfo().class_name + " has no default member");
+    if (found.kinds == 0)
+      raise_runtime_error(err::kMemberNotSupported,
+                          target.GetTypeInfo().class_name + " has no default member");
     *info = found;
   });
 }
@@ -368,18 +386,19 @@ ovik_status ovik_advise(ovik_object* object, ovik_event_handler handler, void* u
     if (handler == nullptr || cookie == nullptr) raise_runtime_error(err::kInvalidArgument);
     const TypeInfo& info = source.GetTypeInfo();
     Ref<IConnectionPointContainer> container = query<IConnectionPointContainer>(&source);
-    if (!container || !info.events) raise_runtime_error(err::kInvalidArgument, info.class_name + " raises no events");
+    if (!container || !info.events)
+      raise_runtime_error(err::kInvalidArgument, info.class_name + " raises no events");
     const EventInterfaceInfo* events = &*info.events;  // class descriptions live as long as the library
-    auto listener = CallbackListener::make([handler, events, owner = std::move(owner)](std::int32_t dispid,
-                                                                                      std::span<Variant> values) {
-      const char* name = "";
-      for (const EventInfo& e : events->events)
-        if (e.dispid == dispid) name = e.name.c_str();
-      std::vector<ovik_value> borrowed;
-      borrowed.reserve(values.size());
-      for (const Variant& v : values) borrowed.push_back(from_variant(v, false));
-      handler(owner.get(), name, borrowed.data(), borrowed.size());
-    });
+    auto listener = CallbackListener::make(
+        [handler, events, owner = std::move(owner)](std::int32_t dispid, std::span<Variant> values) {
+          const char* name = "";
+          for (const EventInfo& e : events->events)
+            if (e.dispid == dispid) name = e.name.c_str();
+          std::vector<ovik_value> borrowed;
+          borrowed.reserve(values.size());
+          for (const Variant& v : values) borrowed.push_back(from_variant(v, false));
+          handler(owner.get(), name, borrowed.data(), borrowed.size());
+        });
     *cookie = container->Advise(info.events->iid, listener.get());
   });
 }
@@ -400,7 +419,8 @@ ovik_status ovik_currency_from_text(const char* text, int64_t* scaled) {
   return guarded([&] {
     if (text == nullptr || scaled == nullptr) raise_runtime_error(err::kInvalidArgument);
     std::int64_t value = 0;
-    if (!parse_fixed_currency(text, value)) raise_runtime_error(err::kTypeMismatch, std::string("currency ") + text);
+    if (!parse_fixed_currency(text, value))
+      raise_runtime_error(err::kTypeMismatch, std::string("currency ") + text);
     *scaled = value;
   });
 }
@@ -425,8 +445,8 @@ ovik_status ovik_date_from_text(const char* text, double* days) {
 size_t ovik_date_to_text(double days, char* buffer, size_t size) {
   const platform::CivilDateTime c = platform::civil_from_ole(days);
   char text[64];
-  const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour,
-                              c.minute, c.second);
+  const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day,
+                              c.hour, c.minute, c.second);
   try {
     return copy_out(std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0), buffer, size);
   } catch (...) {

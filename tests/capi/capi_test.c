@@ -16,13 +16,12 @@ int32_t DllCanUnloadNow(void);
 
 static int failures = 0;
 
-#define CHECK(cond)                                                          \
-  do {                                                                       \
-    if (!(cond)) {                                                           \
-      ++failures;                                                            \
-      fprintf(stderr, "%s:%d: %s: check failed: %s\n", __FILE__, __LINE__, \
-              __func__, #cond);                                              \
-    }                                                                        \
+#define CHECK(cond)                                                                          \
+  do {                                                                                       \
+    if (!(cond)) {                                                                           \
+      ++failures;                                                                            \
+      fprintf(stderr, "%s:%d: %s: check failed: %s\n", __FILE__, __LINE__, __func__, #cond); \
+    }                                                                                        \
   } while (0)
 
 static int is_string(const ovik_value* v, const char* text) {
@@ -229,7 +228,8 @@ static void currency_and_dates_as_text(void) {
 
   char text[32];
   CHECK(ovik_currency_to_text(-12345000, text, sizeof text) == 7 && strcmp(text, "-1234.5") == 0);
-  CHECK(ovik_currency_to_text(INT64_MIN, text, sizeof text) == 21 && strcmp(text, "-922337203685477.5808") == 0);
+  CHECK(ovik_currency_to_text(INT64_MIN, text, sizeof text) == 21 &&
+        strcmp(text, "-922337203685477.5808") == 0);
   CHECK(ovik_currency_to_text(1, text, sizeof text) == 6 && strcmp(text, "0.0001") == 0);
   /* Like snprintf: the whole length, the text cut to the buffer. */
   CHECK(ovik_currency_to_text(-12345000, text, 4) == 7 && strcmp(text, "-12") == 0);

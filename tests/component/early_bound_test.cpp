@@ -14,9 +14,13 @@ namespace {
 
 // Parameters the member writes keep demanding a variable: a constant would swallow the output.
 template <class S>
-concept TakesConstantPosFiles = requires(S& s) { s.funPosInfoImport("a", "b", "c"); };
+concept TakesConstantPosFiles = requires(S& s) {
+  s.funPosInfoImport("a", "b", "c");
+};
 template <class C>
-concept TakesConstantRecordsAffected = requires(C& c) { c.Execute("x", Variant(), 0); };
+concept TakesConstantRecordsAffected = requires(C& c) {
+  c.Execute("x", Variant(), 0);
+};
 static_assert(!TakesConstantPosFiles<_clsSystemInfo>);
 static_assert(!TakesConstantRecordsAffected<_Connection>);
 
@@ -86,7 +90,8 @@ TEST(EarlyBound, OptionalParametersTakeTheDescriptionsDefaults) {
   ASSERT_TRUE(copy);
   EXPECT_EQ(copy->get_RecordCount(), 3);
 
-  Ref<_Recordset> counted = db->OpenReadOnlyRecordset("select count(*) from T where NM is null", ado::adUseClient);
+  Ref<_Recordset> counted =
+      db->OpenReadOnlyRecordset("select count(*) from T where NM is null", ado::adUseClient);
   EXPECT_EQ(counted->get_Fields()->get_Item(Variant(0))->get_Value().to_i32(), 1);  // left out by the prefix
   si->CloseDatabase();
 }
