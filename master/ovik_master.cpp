@@ -36,7 +36,7 @@ const TypeInfo& OvikMaster::type_info() {
     t.library = kLibrary;
     t.create = [] { return Ref<IDispatch>(make_object<OvikMaster>()); };
     Describe<_OvikMaster>(t)
-        .method("AttachConnections", &_OvikMaster::AttachConnections, {"cnMaster", "cnApplication"})
+        .method("AttachConnections", &_OvikMaster::AttachConnections, {in_ref("cnMaster"), in_ref("cnApplication")})
         .get("MasterConnection", &_OvikMaster::get_MasterConnection)
         .get("ApplicationConnection", &_OvikMaster::get_ApplicationConnection)
         .get("Attached", &_OvikMaster::get_Attached);

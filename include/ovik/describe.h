@@ -86,8 +86,14 @@ struct P {
   std::string_view name;
   bool optional = false;
   Variant default_value;
+  bool in_only = false;
 };
 inline P opt(std::string_view name, Variant default_value = Variant()) { return P(name, std::move(default_value)); }
+// A by-reference parameter that the member never writes (see ParamInfo::in_only).
+inline P in_ref(P p) {
+  p.in_only = true;
+  return p;
+}
 
 namespace detail {
 
@@ -182,9 +188,12 @@ class Describe {
     auto it = params.begin();
     ((out.push_back(ParamInfo{std::string(it->name), Marshal<detail::Plain<A>>::type,
                               std::string(Marshal<detail::Plain<A>>::name()), detail::kByRef<A>, it->optional,
-                              it->default_value}),
+                              it->default_value, it->in_only}),
       ++it),
      ...);
+    for (const ParamInfo& p : out)
+      if (p.in_only && !p.by_ref)
+        throw std::logic_error(std::string(member) + ": " + p.name + " is marked in_ref but passed by value");
     return out;
   }
 

@@ -29,6 +29,9 @@ struct ParamInfo {
   bool by_ref = false;
   bool optional = false;
   Variant default_value;  // for optional parameters
+  // By reference, but the member never writes it: early-bound callers may pass a constant, and the
+  // C interface hands nothing back for it.
+  bool in_only = false;
 };
 
 using Invoker = std::function<Variant(IDispatch* self, std::span<Variant> args)>;

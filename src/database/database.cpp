@@ -368,11 +368,11 @@ const TypeInfo& clsDatabase::type_info() {
         .method("Connect", &_clsDatabase::Connect, {"strConnectString", opt("emHow", by_connection_string)})
         .method("Disconnect", &_clsDatabase::Disconnect)
         .method("RecordToDatabase", &_clsDatabase::RecordToDatabase,
-                {"TableNm", "rsNoConnect", opt("IgnorePrefix", Variant(" "))})
+                {"TableNm", in_ref("rsNoConnect"), in_ref(opt("IgnorePrefix", Variant(" ")))})
         .method("GetValueString", &_clsDatabase::GetValueString, {"Value", "attrib"})
-        .method("ChangeRecordset", &_clsDatabase::ChangeRecordset, {"vRecord"})
-        .method("NumConv", &_clsDatabase::NumConv, {"vdata", opt("flg", not_nullable)})
-        .method("DayConv", &_clsDatabase::DayConv, {"vdata"})
+        .method("ChangeRecordset", &_clsDatabase::ChangeRecordset, {in_ref("vRecord")})
+        .method("NumConv", &_clsDatabase::NumConv, {in_ref("vdata"), opt("flg", not_nullable)})
+        .method("DayConv", &_clsDatabase::DayConv, {in_ref("vdata")})
         .method("VarConv", &_clsDatabase::VarConv, {"vdata"})
         .method("OpenReadOnlyRecordset", &_clsDatabase::OpenReadOnlyRecordset,
                 {"strSQL", "CursorLocation", opt("lngMaxRecords", Variant(std::int32_t{0}))})

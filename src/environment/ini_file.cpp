@@ -62,8 +62,8 @@ const TypeInfo& clsIniFile::type_info() {
         .put("FileName", &_clsIniFile::put_FileName, {"RHS"})
         .get("Path", &_clsIniFile::get_Path)
         .put("Path", &_clsIniFile::put_Path, {"RHS"})
-        .method("GetIni", &_clsIniFile::GetIni, {"Section", "Entry"})
-        .method("PutIni", &_clsIniFile::PutIni, {"Section", "Entry", "EntryString"});
+        .method("GetIni", &_clsIniFile::GetIni, {in_ref("Section"), in_ref("Entry")})
+        .method("PutIni", &_clsIniFile::PutIni, {in_ref("Section"), in_ref("Entry"), in_ref("EntryString")});
     return t;
   }();
   return info;
