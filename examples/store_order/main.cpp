@@ -7,6 +7,7 @@
 //   store-order --self-test [--expect-startup-notice] [--screenshot-dir DIR]
 //                                  drives itself through the whole flow, checks what happened,
 //                                  saves screenshots and exits 0 when everything held
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
 
@@ -339,6 +340,10 @@ struct SelfTest {
   int notices = 0;
   int failures = 0;
   gint64 give_up_us = 0;
+  // The window whose next paint is awaited before a picture is taken.
+  GtkWidget* painting = nullptr;
+  gulong paint_handler = 0;
+  bool painted = false;
 };
 
 void check(SelfTest& t, bool held, const std::string& what) {
@@ -346,12 +351,79 @@ void check(SelfTest& t, bool held, const std::string& what) {
   if (!held) ++t.failures;
 }
 
-// The windows with their frames, as the screen shows them together.
+// Whether the X server shows the window, frame and all. GTK counts a window as mapped once it has
+// asked for that; the window manager places, frames and maps it some time later.
+bool viewable(GtkWidget* widget) {
+  GdkWindow* window = gtk_widget_get_window(widget);
+  if (window == nullptr || !GDK_IS_X11_WINDOW(window)) return false;
+  GdkDisplay* display = gdk_window_get_display(window);
+  XWindowAttributes attributes{};
+  gdk_x11_display_error_trap_push(display);
+  const Status got = XGetWindowAttributes(GDK_WINDOW_XDISPLAY(window), GDK_WINDOW_XID(window), &attributes);
+  gdk_x11_display_error_trap_pop_ignored(display);
+  return got != 0 && attributes.map_state == IsViewable;
+}
+
+// Where the window stands on the screen with its frame; empty while the X server does not show it.
+GdkRectangle frame_on_screen(GtkWidget* widget) {
+  GdkRectangle frame{};
+  if (viewable(widget)) gdk_window_get_frame_extents(gtk_widget_get_window(widget), &frame);
+  return frame;
+}
+
+void stop_awaiting_paint(SelfTest& t) {
+  if (t.painting != nullptr) g_signal_handler_disconnect(t.painting, t.paint_handler);
+  t.painting = nullptr;
+}
+
+// True once the window is on the screen and has painted itself there since; asked from step to
+// step. A paint before the server showed the window went nowhere, so one is asked for after.
+bool painted_on_screen(SelfTest& t, GtkWidget* widget) {
+  if (!viewable(widget)) return false;
+  if (t.painting != widget) {
+    stop_awaiting_paint(t);
+    t.painting = widget;
+    t.painted = false;
+    t.paint_handler = g_signal_connect_after(widget, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer painted) {
+                                               *static_cast<bool*>(painted) = true;
+                                               return FALSE;
+                                             }),
+                                             &t.painted);
+    gtk_widget_queue_draw(widget);
+    return false;
+  }
+  return t.painted;
+}
+
+// What a picture of the windows needs: each one mapped and whole on the screen, each one over the
+// one before it, as a person sees them.
+void check_on_screen(SelfTest& t, std::initializer_list<GtkWidget*> widgets, const std::string& what) {
+  GdkWindow* root = gdk_get_default_root_window();
+  const int screen_width = gdk_window_get_width(root);
+  const int screen_height = gdk_window_get_height(root);
+  bool whole = true;
+  for (GtkWidget* w : widgets) {
+    const GdkRectangle f = frame_on_screen(w);
+    whole = whole && f.width >= gtk_widget_get_allocated_width(w) && f.height >= gtk_widget_get_allocated_height(w) &&
+            f.x >= 0 && f.y >= 0 && f.x + f.width <= screen_width && f.y + f.height <= screen_height;
+  }
+  check(t, whole, what + " whole on the screen");
+  // Bottom to top, as the window manager stacks them.
+  GList* stack = gdk_screen_get_window_stack(gdk_screen_get_default());
+  int below = -1;
+  bool over = true;
+  for (GtkWidget* w : widgets) {
+    const int at = g_list_index(stack, gtk_widget_get_window(w));
+    over = over && at > below;
+    below = at;
+  }
+  g_list_free_full(stack, g_object_unref);
+  if (widgets.size() > 1) check(t, over, what + " stacked each over the one before");
+}
+
+// The windows with their frames, as the screen shows them together (painted_on_screen first).
 void screenshot(const SelfTest& t, std::initializer_list<GtkWidget*> widgets, const std::string& name) {
   if (t.screenshot_dir.empty()) return;
-  for (GtkWidget* w : widgets) gtk_widget_queue_draw(w);
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
   gdk_display_sync(gdk_display_get_default());
   GdkRectangle area{};
   bool first = true;
@@ -386,15 +458,21 @@ gboolean self_test_step(gpointer data) {
   App& app = *t.app;
   if (g_get_monotonic_time() > t.give_up_us) {
     check(t, false, "the flow finished in time (stuck at step " + std::to_string(t.step) + ")");
+    stop_awaiting_paint(t);
     gtk_widget_destroy(app.window);
     return G_SOURCE_REMOVE;
   }
   // The library's notices, answered with OK as a person would.
   if (GtkWidget* notice = shown_notice(app)) {
-    if (++t.notices == 1) {
+    if (t.notices == 0) {
+      // The first is pictured once it is on the screen over the window, as a person sees it.
+      if (!painted_on_screen(t, notice)) return G_SOURCE_CONTINUE;
+      stop_awaiting_paint(t);
       check(t, g_strcmp0(gtk_window_get_title(GTK_WINDOW(notice)), "警告") == 0, "the notice's title is 警告");
+      check_on_screen(t, {app.window, notice}, "the window and the notice over it are");
       screenshot(t, {app.window, notice}, "store-order-startup-notice.png");
     }
+    ++t.notices;
     gtk_dialog_response(GTK_DIALOG(notice), 1);
     return G_SOURCE_CONTINUE;
   }
@@ -429,7 +507,10 @@ gboolean self_test_step(gpointer data) {
       return G_SOURCE_CONTINUE;
     case 1:  // during the wait: the bar moves, and Cancel ends it
       if (gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(app.progress)) < 0.4) return G_SOURCE_CONTINUE;
+      if (!painted_on_screen(t, app.window)) return G_SOURCE_CONTINUE;
+      stop_awaiting_paint(t);
       check(t, app.wait && app.wait->get_IsWaiting(), "the window is served while the wait goes on");
+      check_on_screen(t, {app.window}, "the window is");
       screenshot(t, {app.window}, "store-order.png");
       gtk_button_clicked(GTK_BUTTON(app.cancel));
       ++t.step;

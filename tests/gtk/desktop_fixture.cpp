@@ -128,10 +128,23 @@ void DesktopTest::click(GtkWidget* widget) {
   gdk_display_flush(display);
 }
 
+bool DesktopTest::viewable(GtkWindow* window) {
+  GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window));
+  if (gdk_window == nullptr) return false;
+  GdkDisplay* display = gdk_window_get_display(gdk_window);
+  XWindowAttributes attributes{};
+  gdk_x11_display_error_trap_push(display);
+  const Status got = XGetWindowAttributes(GDK_WINDOW_XDISPLAY(gdk_window), GDK_WINDOW_XID(gdk_window), &attributes);
+  gdk_x11_display_error_trap_pop_ignored(display);
+  return got != 0 && attributes.map_state == IsViewable;
+}
+
 void DesktopTest::save_screenshot(GtkWindow* window, const std::string& file_name) {
-  // Painted first: a window just mapped may not have drawn itself yet.
+  // On the screen first, then painted there: GTK counts a window as mapped once it has asked for
+  // it, and the window manager maps it later; a paint before that went nowhere.
   GdkWindow* gdk_window = gtk_widget_get_window(GTK_WIDGET(window));
   ASSERT_NE(gdk_window, nullptr);
+  ASSERT_TRUE(run_until([&] { return viewable(window); })) << "the window never came on the screen";
   bool painted = false;
   const gulong handler = g_signal_connect_after(window, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer flag) {
                                                   *static_cast<bool*>(flag) = true;
@@ -146,6 +159,18 @@ void DesktopTest::save_screenshot(GtkWindow* window, const std::string& file_nam
   gdk_display_sync(gdk_window_get_display(gdk_window));
   GdkRectangle frame;
   gdk_window_get_frame_extents(gdk_window, &frame);
+  // Whole on the screen, and nothing over it: the picture shows the window, not what covers it.
+  GdkWindow* root = gdk_get_default_root_window();
+  EXPECT_GE(frame.width, gtk_widget_get_allocated_width(GTK_WIDGET(window)));
+  EXPECT_GE(frame.height, gtk_widget_get_allocated_height(GTK_WIDGET(window)));
+  EXPECT_TRUE(frame.x >= 0 && frame.y >= 0 && frame.x + frame.width <= gdk_window_get_width(root) &&
+              frame.y + frame.height <= gdk_window_get_height(root))
+      << "the frame at " << frame.x << "," << frame.y << " " << frame.width << "x" << frame.height
+      << " is not whole on the screen";
+  GList* stack = gdk_screen_get_window_stack(gdk_window_get_screen(gdk_window));  // bottom to top
+  const GList* top = g_list_last(stack);
+  EXPECT_TRUE(top != nullptr && top->data == gdk_window) << "another window stands over the one pictured";
+  g_list_free_full(stack, g_object_unref);
   GdkPixbuf* picture =
       gdk_pixbuf_get_from_window(gdk_get_default_root_window(), frame.x, frame.y, frame.width, frame.height);
   ASSERT_NE(picture, nullptr);

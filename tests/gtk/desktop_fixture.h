@@ -37,7 +37,10 @@ class DesktopTest : public ::testing::Test {
   // Moves the pointer over the widget and clicks it through the X server, as a person's click
   // arrives (the event comes back through the display connection, during whatever loop runs).
   static void click(GtkWidget* widget);
-  // Saves the window with its frame as a PNG file in the build tree's screenshots folder.
+  // Whether the X server shows the window (GTK's own "mapped" holds before it does).
+  static bool viewable(GtkWindow* window);
+  // Saves the window with its frame, once it is on the screen and painted there, as a PNG file in
+  // the build tree's screenshots folder.
   static void save_screenshot(GtkWindow* window, const std::string& file_name);
 
  private:
