@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "database/access/secrets.h"
 #include "ovik/data_access.h"
 #include "ovik/object.h"
 
@@ -46,6 +47,7 @@ class clsLog final : public Object<clsLog, _clsLog> {
   Dialect dialect() const;
   // Every value that goes into SQL text has its apostrophes doubled, names included.
   static std::string doubled_apostrophes(const std::string& value);
+  void put_entry(const std::string& strTitle, const std::string& strComment);
   void WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
                     const std::string& text);
   void delete_rows(const std::string& cutoff_yyyymmdd);
@@ -58,6 +60,7 @@ class clsLog final : public Object<clsLog, _clsLog> {
   bool m_IsConnected = false;
   std::string m_LogFolder;
   std::string module_base_name_;  // the default application name, stripped from file names by the purge
+  access::Secrets secrets_;       // of the log connection's string, hidden in every entry
 };
 
 }  // namespace ovik
