@@ -81,8 +81,9 @@ void Secrets::add(std::string_view secret) {
   if (secret.empty()) return;
   if (secret.size() <= kMask.size() && secret.find_first_not_of('*') == std::string_view::npos) return;
   const auto insert = [this](std::string value) {
-    if (std::find(values_.begin(), values_.end(), value) == values_.end())
-      values_.push_back(std::move(value));
+    if (std::find(values_.begin(), values_.end(), value) != values_.end()) return;
+    if (starts_.find(value.front()) == std::string::npos) starts_.push_back(value.front());
+    values_.push_back(std::move(value));
   };
   insert(std::string(secret));
   for (const char c : {'"', '\'', '}'}) {
@@ -105,20 +106,29 @@ bool Secrets::matches(std::string_view text, std::size_t at, const std::string& 
 
 std::string Secrets::redact(std::string_view text) const {
   if (values_.empty()) return std::string(text);
+  // The next place of each byte that starts a password; found with memchr, so that text without
+  // a candidate is only copied.
+  std::vector<std::pair<char, std::size_t>> next;
+  for (const char start : starts_) next.emplace_back(start, text.find(start));
   std::string out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
+  std::size_t copied = 0;
+  for (;;) {
+    std::size_t at = std::string_view::npos;
+    for (const auto& [start, place] : next) at = std::min(at, place);
+    if (at == std::string_view::npos) break;
     const auto match = std::find_if(values_.begin(), values_.end(),
-                                    [&](const std::string& value) { return matches(text, i, value); });
+                                    [&](const std::string& value) { return matches(text, at, value); });
+    std::size_t resume = at + 1;
     if (match != values_.end()) {
-      out += kMask;
-      i += match->size();
-    } else {
-      out.push_back(text[i++]);
+      out.append(text.substr(copied, at - copied)).append(kMask);
+      resume = copied = at + match->size();
+    }
+    for (auto& [start, place] : next) {
+      if (place < resume) place = text.find(start, resume);
     }
   }
-  return out;
+  return out.append(text.substr(copied));
 }
 
 Secrets secrets_of(std::string_view connection_string) {

@@ -36,6 +36,7 @@ class Secrets {
  private:
   bool matches(std::string_view text, std::size_t at, const std::string& value) const;
   std::vector<std::string> values_;  // longest first, each once
+  std::string starts_;               // the first byte of each value, each once
 };
 
 // The passwords of a connection string; when it names a data-link file ("File Name="), those of
