@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "database/access/secrets.h"
 #include "database/transaction_log.h"
 #include "ovik/component.h"
 #include "ovik/describe.h"
@@ -155,9 +156,9 @@ class clsDatabase::ConnectionSink final : public Listener<ConnectionSink, Connec
                        const Ref<_Connection>&) override {
     if (owner_) owner_->OnExecuteComplete(pError);
   }
-  void WillConnect(const std::string& ConnectionString, const std::string&, const std::string&, std::int32_t,
-                   std::int32_t, const Ref<_Connection>&) override {
-    if (owner_) owner_->OnWillConnect(ConnectionString);
+  void WillConnect(const std::string& ConnectionString, const std::string&, const std::string& Password,
+                   std::int32_t, std::int32_t, const Ref<_Connection>&) override {
+    if (owner_) owner_->OnWillConnect(ConnectionString, Password);
   }
   void ConnectComplete(const Ref<Error>& pError, std::int32_t, const Ref<_Connection>&) override {
     if (owner_) owner_->OnConnectComplete(pError);
@@ -170,7 +171,11 @@ class clsDatabase::ConnectionSink final : public Listener<ConnectionSink, Connec
   clsDatabase* owner_;
 };
 
-clsDatabase::clsDatabase() : sink_(new ConnectionSink(this)) {}
+struct clsDatabase::Secrets : access::Secrets {
+  std::string source;  // the connection string they were last taken from
+};
+
+clsDatabase::clsDatabase() : secrets_(std::make_unique<Secrets>()), sink_(new ConnectionSink(this)) {}
 
 clsDatabase::~clsDatabase() {
   if (usable_) step([&] { Disconnect(); });
@@ -211,6 +216,7 @@ bool clsDatabase::Connect(std::string strConnectString, HowToConnectEnum emHow) 
     m_cnAdo->put_CommandTimeout(command_timeout_);
     const std::string connection_string =
         emHow == HowToConnectEnum::ConnectByUdlFile ? "File Name=" + strConnectString : strConnectString;
+    *secrets_ = {access::secrets_of(connection_string), connection_string};
     m_cnAdo->Open(connection_string, "", "", ado::adOptionUnspecified);
     trans_flg_ = false;
     usable_ = true;
@@ -244,7 +250,7 @@ void clsDatabase::ErrProc(const std::string& label, const PendingFailure& pendin
   const std::int32_t count = errors->get_Count();
   if (count == 0) {
     error_cd_ = pending.number;
-    error_msg_ = pending.description;
+    error_msg_ = secrets_->redact(pending.description);
     return;
   }
   error_cd_ = -1;
@@ -254,7 +260,7 @@ void clsDatabase::ErrProc(const std::string& label, const PendingFailure& pendin
     if (i != 0) error_msg_ += "\r\n";
     error_msg_ += errors->get_Item(Variant(i))->get_Description();
   }
-  error_msg_ = "\u3010" + label + "\u3011 " + error_msg_;
+  error_msg_ = secrets_->redact("\u3010" + label + "\u3011 " + error_msg_);
   throw RaisedError(kDataAccessFailure, kErrProcSource, error_msg_);
 }
 
@@ -271,17 +277,23 @@ void clsDatabase::FireDatabaseError(const std::string& label, std::span<const Re
   step([&] {
     if (m_cnAdo) database_name = m_cnAdo->get_DefaultDatabase();
   });
-  events_.fire(&__clsDatabase::RaiseDatabaseError, 1, database_name, label + "\r\n" + list);
+  events_.fire(&__clsDatabase::RaiseDatabaseError, 1, secrets_->redact(database_name),
+               secrets_->redact(label + "\r\n" + list));
 }
 
 // Tracing is the trace log's business (trace::put with purge_done_, when TraceTransaction is on);
 // until it is wired here the handlers already hand over every line the trace file will hold.
 void clsDatabase::PutTransactionLog(const std::string& text) {
   if (!trace_transaction_) return;
-  trace::put(text, purge_done_);
+  trace::put(secrets_->redact(text), purge_done_);
 }
 
-void clsDatabase::OnWillConnect(const std::string& connection_string) {
+void clsDatabase::OnWillConnect(const std::string& connection_string, const std::string& password) {
+  // A client may open the connection again itself, with another string.
+  step([&] {
+    if (connection_string != secrets_->source) secrets_->add(access::secrets_of(connection_string));
+    secrets_->add(password);
+  });
   step([&] { PutTransactionLog(trace::heavy_rule()); });
   step([&] { PutTransactionLog(trace::connect_line(connection_string)); });
 }

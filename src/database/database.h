@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -100,7 +101,7 @@ class clsDatabase final : public Object<clsDatabase, _clsDatabase, IConnectionPo
   std::string SqlQuote(std::string_view text) const;
 
   // Event handlers (called through the sink).
-  void OnWillConnect(const std::string& connection_string);
+  void OnWillConnect(const std::string& connection_string, const std::string& password);
   void OnConnectComplete(const Ref<Error>& error);
   void OnDisconnect();
   void OnWillExecute(const std::string& source);
@@ -119,6 +120,11 @@ class clsDatabase final : public Object<clsDatabase, _clsDatabase, IConnectionPo
   bool usable_ = false;
   Ref<_Connection> m_cnAdo;
   bool purge_done_ = false;  // the trace folder was purged by this object
+  // The passwords of the connection, hidden from every trace line, ErrorMsg, raised description
+  // and event text. Defined in database.cpp: the access layer's namespace, seen here, would hide
+  // POSIX access() from the files that include this header.
+  struct Secrets;
+  std::unique_ptr<Secrets> secrets_;
 
   Ref<ConnectionSink> sink_;
   Ref<IConnectionPointContainer> advised_;  // the container the sink is connected to

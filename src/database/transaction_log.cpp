@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
+#include "database/access/secrets.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/module_info.h"
 #include "platform/user_interface.h"
-#include "platform/ascii.h"
 
 namespace ovik::trace {
 
@@ -19,12 +19,6 @@ std::string repeat(std::string_view piece, int times) {
   std::string out;
   for (int i = 0; i < times; ++i) out += piece;
   return out;
-}
-
-std::string_view trim_blanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 std::string two(int n) {
@@ -39,7 +33,7 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 
 std::string heavy_rule() { return "--" + repeat("━", 100); }
 std::string connect_line(std::string_view connection_string) {
-  return "-- Connected To [" + mask_passwords(connection_string) + "]";
+  return "-- Connected To [" + access::mask_connection_string(connection_string) + "]";
 }
 std::string disconnect_line() { return "-- Disconnected"; }
 std::string begin_line() { return "Begin Transaction    " + repeat("-", 100); }
@@ -47,60 +41,6 @@ std::string commit_line() { return "Commit Transaction   " + repeat("-", 100); }
 std::string rollback_line() { return "Rollback Transaction " + repeat("-", 100); }
 std::string failed_rollback_line() { return "Rollback Transaction   " + repeat("-", 100); }
 std::string error_line(std::string_view description) { return "  →error!! " + std::string(description); }
-
-std::string mask_passwords(std::string_view text) {
-  // Walks the items as a connection string parser would: a value may be quoted ("..." or '...',
-  // the quote doubled inside) or braced ({...}, "}}" inside), so a ";" inside it ends nothing.
-  std::string out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    std::size_t eq = text.find('=', i);
-    std::size_t semi = text.find(';', i);
-    if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
-      std::size_t end = semi == std::string_view::npos ? text.size() : semi + 1;
-      out.append(text.substr(i, end - i));
-      i = end;
-      continue;
-    }
-    std::string_view key = trim_blanks(text.substr(i, eq - i));
-    out.append(text.substr(i, eq + 1 - i));
-    std::size_t v = eq + 1;
-    std::size_t start = v;
-    while (v < text.size() && (text[v] == ' ' || text[v] == '\t')) ++v;
-    std::size_t end = v;
-    if (v < text.size() && (text[v] == '"' || text[v] == '\'' || text[v] == '{')) {
-      const char close = text[v] == '{' ? '}' : text[v];
-      end = v + 1;
-      while (end < text.size()) {
-        if (text[end] == close) {
-          if (end + 1 < text.size() && text[end + 1] == close) {
-            end += 2;
-            continue;
-          }
-          ++end;
-          break;
-        }
-        ++end;
-      }
-      std::size_t next = text.find(';', end);
-      end = next == std::string_view::npos ? text.size() : next;
-    } else {
-      std::size_t next = text.find(';', v);
-      end = next == std::string_view::npos ? text.size() : next;
-    }
-    const bool secret = pl::ascii_iequals(key, "password") || pl::ascii_iequals(key, "pwd");
-    if (secret && trim_blanks(text.substr(start, end - start)).size() > 0)
-      out += "********";
-    else
-      out.append(text.substr(start, end - start));
-    i = end;
-    if (i < text.size()) {  // the ";" that ends the item
-      out += ';';
-      ++i;
-    }
-  }
-  return out;
-}
 
 std::string traced_text(std::string_view text) {
   std::string out;

@@ -13,7 +13,7 @@ namespace ovik::trace {
 
 // "--" and 100 heavy horizontal lines.
 std::string heavy_rule();
-// "-- Connected To [" + the connection string with every password value masked + "]".
+// "-- Connected To [" + the connection string with its passwords masked + "]".
 std::string connect_line(std::string_view connection_string);
 std::string disconnect_line();
 std::string begin_line();
@@ -22,8 +22,6 @@ std::string rollback_line();
 std::string failed_rollback_line();
 std::string error_line(std::string_view description);
 
-// The value of every Password/PWD item replaced by "********"; all other characters kept.
-std::string mask_passwords(std::string_view connection_string);
 // Line breaks (CR LF, then CR, then LF) become one space each; spaces at both ends go.
 std::string traced_text(std::string_view text);
 // Exactly 15 characters: the name cut or padded with spaces; 15 spaces when there is none.

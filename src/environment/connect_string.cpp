@@ -28,15 +28,25 @@ constexpr std::array<Item, 5> kItems = {{
     {"{$database_name}", "初期データベース"},
 }};
 
-// A value holding ";" or blanks at either end, or beginning with a quote, would change how the
-// finished string is parsed (a password "ab;cd" would split it): such a value is enclosed in
-// double quotes with inner double quotes doubled. Every other value goes in unchanged.
+// Whether the value is already one quoted value: enclosed in a matching pair of quotes, each
+// quote of that kind inside doubled.
+bool already_quoted(const std::string& value) {
+  if (value.size() < 2 || (value.front() != '"' && value.front() != '\'') || value.back() != value.front())
+    return false;
+  const char quote = value.front();
+  for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+    if (value[i] != quote) continue;
+    if (i + 2 >= value.size() || value[i + 1] != quote) return false;
+    ++i;
+  }
+  return true;
+}
+
+// A ";" inside a value would end its item early (a password "ab;cd" would split the string), so
+// such a value is enclosed in double quotes, inner double quotes doubled, unless the caller
+// quoted it already. Every other value goes in byte for byte.
 std::string protect(const std::string& value) {
-  if (value.empty()) return value;
-  auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  bool needs = value.find(';') != std::string::npos || blank(value.front()) || blank(value.back()) ||
-               value.front() == '"' || value.front() == '\'';
-  if (!needs) return value;
+  if (value.find(';') == std::string::npos || already_quoted(value)) return value;
   std::string quoted = "\"";
   for (char c : value) {
     if (c == '"') quoted += '"';

@@ -95,6 +95,7 @@ int clsLog::seconds_left() const {
 
 void clsLog::put_ServerConnectionString(std::string value) {
   try {
+    secrets_ = access::secrets_of(value);
     if (m_cnLog) {
       if (m_cnLog->get_State() == ado::adStateOpen) m_cnLog->Close();
       m_cnLog.reset();
@@ -123,6 +124,12 @@ void clsLog::put_ServerConnectionString(std::string value) {
 }
 
 void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
+  // The caller's texts stay as they were; the entry carries no password of the log connection.
+  if (secrets_.empty()) return put_entry(strTitle, strComment);
+  put_entry(secrets_.redact(strTitle), secrets_.redact(strComment));
+}
+
+void clsLog::put_entry(const std::string& strTitle, const std::string& strComment) {
   std::string file_name;
   bool stored = false;
   try {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "database/access/secrets.h"
 #include "logging/log_statements.h"
 #include "ovik/data_access.h"
 #include "ovik/object.h"
@@ -64,6 +65,7 @@ class clsLog final : public Object<clsLog, _clsLog> {
     std::chrono::steady_clock::duration& waited_;
     std::chrono::steady_clock::time_point start_;
   };
+  void put_entry(const std::string& strTitle, const std::string& strComment);
   void WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
                     const std::string& text);
   void delete_rows(const std::string& cutoff_yyyymmdd);
@@ -78,6 +80,7 @@ class clsLog final : public Object<clsLog, _clsLog> {
   std::string module_base_name_;  // the default application name, stripped from file names by the purge
   LogDialect dialect_ = LogDialect::kSqlServer;  // of the server m_cnLog reached
   std::chrono::steady_clock::duration waited_{};  // spent of the budget by the current entry
+  access::Secrets secrets_;                       // of the log connection's string, hidden in every entry
 };
 
 }  // namespace ovik

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "database/access/connection_string.h"
+#include "database/access/driver.h"
 #include "ovik/component.h"
 #include "ovik/environment.h"
 
@@ -76,26 +78,41 @@ TEST(ConnectString, FillsPlaceholdersAsTheTemplateSays) {
   EXPECT_EQ(nested->GetValue().substr(0, 30), "Provider=XhostY{$SERVER};Passw");
 }
 
-TEST(ConnectString, ValuesThatWouldBreakTheStringAreQuoted) {
+TEST(ConnectString, OnlyAValueHoldingASemicolonIsQuoted) {
+  // Every other value goes in byte for byte; `read` is the value as the connection then reads it
+  // (nullptr: the finished string does not parse).
   struct Case {
     const char* password;
     const char* written;
+    const char* read;
   };
   const Case cases[] = {
-      {"plain", "plain"},                 // unchanged, byte for byte
-      {"with=equals", "with=equals"},     // "=" in a value does not split it
-      {"ab;cd", "\"ab;cd\""},             // would end the item early
-      {" lead", "\" lead\""},             // blanks at the ends would be trimmed
-      {"trail ", "\"trail \""},
-      {"a\"b;c", "\"a\"\"b;c\""},         // an inner double quote is doubled
-      {"\"quoted", "\"\"\"quoted\""},     // a leading quote would start a quoted value
-      {"パス;ワード", "\"パス;ワード\""},
+      {"plain", "plain", "plain"},
+      {"with=equals", "with=equals", "with=equals"},  // "=" in a value does not split it
+      {"ab;cd", "\"ab;cd\"", "ab;cd"},                 // would end the item early
+      {"a\"b;c", "\"a\"\"b;c\"", "a\"b;c"},            // an inner double quote is doubled
+      {"パス;ワード", "\"パス;ワード\"", "パス;ワード"},
+      {" lead", " lead", "lead"},  // blanks at the ends are the parser's to trim
+      {"trail ", "trail ", "trail"},
+      {"\"a;b\"", "\"a;b\"", "a;b"},  // the caller quoted it already
+      {"'a;b'", "'a;b'", "a;b"},
+      {"\"x\"\";y\"", "\"x\"\";y\"", "x\";y"},
+      {"'a;b' or 'c'", "\"'a;b' or 'c'\"", "'a;b' or 'c'"},  // quotes at the ends, yet not one quoted value
+      {"\"quoted", "\"quoted", nullptr},                       // no ";": as given, though it cannot be read
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.password);
     auto cs = filled("SQLOLEDB", "srv", "sa", c.password, "db");
-    EXPECT_EQ(cs->GetValue(), std::string("Provider=SQLOLEDB;Password=") + c.written +
-                                  ";User ID=sa;Initial Catalog=db;Data Source=srv;Persist Security Info=True");
+    const std::string value = cs->GetValue();
+    EXPECT_EQ(value, std::string("Provider=SQLOLEDB;Password=") + c.written +
+                         ";User ID=sa;Initial Catalog=db;Data Source=srv;Persist Security Info=True");
+    if (c.read) {
+      const auto parsed = access::ConnectionString::parse(value);
+      EXPECT_EQ(parsed.get("Password"), c.read);
+      EXPECT_EQ(parsed.get("User ID"), "sa");
+    } else {
+      EXPECT_THROW(access::ConnectionString::parse(value), access::DriverError);
+    }
   }
 }
 

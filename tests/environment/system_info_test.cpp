@@ -288,6 +288,36 @@ TEST_F(SystemInfoTest, DatabaseErrorEventsAreLoggedWithTheirText) {
   EXPECT_NE(logged.find("no_such_table"), std::string::npos);
 }
 
+// A store address holding the password placeholder carries the password into the data source:
+// neither the store's trace lines nor the log's lines may show it.
+TEST_F(SystemInfoTest, APasswordCarriedIntoTheAddressReachesNoFile) {
+  std::filesystem::create_directories(dir_.path() / "data");
+  dir_.write("data/app.db", "");  // empty files are empty databases
+  dir_.write("data/master.db", "");
+  write_settings("[database]\r\nprovider=SQLite\r\nserver=" + db("app.db") +
+                 "\r\ndatabase_user=\r\npassword=S3cr3t-app\r\ndatabase_name=main\r\ntransaction_log=false\r\n" +
+                 database_section("master_database", db("master.db")) +
+                 "[store_database]\r\nprovider=SQLite\r\ndatabase_user=\r\npassword=S3cr3t-store\r\n"
+                 "database_name=main\r\ntransaction_log=TRUE\r\n");
+  auto si = make();
+  si->put_strGetIpAddress(dir_.str() + "/missing/{$password}");
+  si->OpenDatabase();
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{kNotice});
+  EXPECT_FALSE(si->get_DatabaseOfStore());
+  si->PrintErrlog("store failed", 2, "");  // the log connection's data source takes the application password
+
+  std::string written;
+  for (const char* folder : {"app/bin/transaction_log", "app/bin/log"}) {
+    ASSERT_TRUE(std::filesystem::exists(dir_.path() / folder)) << folder;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path() / folder))
+      written += dir_.read(std::string(folder) + "/" + entry.path().filename().string());
+  }
+  EXPECT_NE(written.find("Data Source=" + dir_.str() + "/missing/********;"), std::string::npos) << written;
+  EXPECT_NE(written.find("\tServerConnectionString\t"), std::string::npos) << written;
+  EXPECT_NE(written.find("\tstore failed\r\n"), std::string::npos) << written;
+  EXPECT_EQ(written.find("S3cr3t"), std::string::npos) << written;
+}
+
 TEST_F(SystemInfoTest, HostInfoRetriesTwelveTimesThenRaises) {
   auto si = make();
   EXPECT_TRUE(si->get_HostInfo());

@@ -122,6 +122,31 @@ TEST_F(LogDatabaseTest, AnUnreachableDatabaseLeavesTwoLinesInTheFile) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
 }
 
+// The log connection's password stays out of the file and the table: in the failure entry of a
+// connection whose data source the password filled, and in the entries' own texts.
+TEST_F(LogDatabaseTest, TheLogConnectionsPasswordReachesNoLineAndNoRow) {
+  const std::string secret = "S3cr3t";
+  Ref<clsLog> failed = make_object<clsLog>();
+  failed->put_ServerConnectionString("Provider=SQLite;Password=" + secret + ";Data Source=" + dir_.str() + "/missing-" +
+                                     secret + "/" + secret + ".db");
+  EXPECT_FALSE(failed->is_connected());
+  put(failed, "title " + secret, "the password " + secret + " was refused");
+  const std::string text = log_file("Ovik2Environment061206-o'brien.LOG");
+  EXPECT_NE(text.find("\tServerConnectionString\t"), std::string::npos) << text;
+  EXPECT_NE(text.find("\ttitle ********\tthe password ******** was refused\r\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find(secret), std::string::npos) << text;
+
+  Ref<_Connection> db = open(sqlite_string());
+  run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.sqlite.sql"));
+  Ref<clsLog> log = make_object<clsLog>();
+  log->put_ServerConnectionString(sqlite_string() + ";Password=" + secret);
+  ASSERT_TRUE(log->is_connected());
+  std::string title = "t", comment = "it's " + secret;
+  log->PutLog(title, comment);
+  EXPECT_EQ(comment, "it's " + secret);  // the caller's own text is left as it was
+  EXPECT_EQ(column(db, "select Title || '|' || Comment from wkLog"), std::vector<std::string>{"t|it's ********"});
+}
+
 // The log speaks the dialect of the server it reached, whatever the provider says: the same
 // purge and insert run on SQLite, on SQLite behind an ODBC data source, and on PostgreSQL.
 enum class LogServer { kSqlite, kSqliteThroughOdbc, kPostgres };

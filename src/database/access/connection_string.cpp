@@ -47,11 +47,17 @@ std::string_view without_version(std::string_view name) {
 
 bool equals_ignore_case(std::string_view a, std::string_view b) { return platform::ascii_iequals(a, b); }
 
-ConnectionString ConnectionString::parse(std::string_view text) {
-  ConnectionString result;
+ScannedString scan_connection_string(std::string_view text) {
+  ScannedString result;
   std::size_t pos = 0;
   const auto skip_blanks = [&] {
     while (pos < text.size() && kBlanks.find(text[pos]) != std::string_view::npos) ++pos;
+  };
+  const auto stop = [&](std::size_t unread, std::size_t position, const char* why) {
+    result.unread = unread;
+    result.error_position = position;
+    result.error = why;
+    return result;
   };
   while (true) {
     skip_blanks();
@@ -63,21 +69,25 @@ ConnectionString ConnectionString::parse(std::string_view text) {
     const std::size_t key_start = pos;
     const auto equals = text.find_first_of("=;", pos);
     if (equals == std::string_view::npos || text[equals] != '=') {
-      malformed(key_start, "an item has no '='");
+      return stop(key_start, key_start, "an item has no '='");
     }
     const auto key = trim(text.substr(key_start, equals - key_start));
-    if (key.empty()) malformed(key_start, "an item has no key");
+    if (key.empty()) return stop(key_start, key_start, "an item has no key");
     pos = equals + 1;
     skip_blanks();
-    std::string value;
+    ItemSpan item;
+    item.key = std::string(key);
+    item.value_begin = pos;
     if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'')) {
       const char quote = text[pos];
       const std::size_t open = pos++;
+      item.content_begin = pos;
+      item.escape = quote;
       bool closed = false;
       while (pos < text.size()) {
         if (text[pos] == quote) {
           if (pos + 1 < text.size() && text[pos + 1] == quote) {
-            value.push_back(quote);
+            item.value.push_back(quote);
             pos += 2;
             continue;
           }
@@ -85,18 +95,72 @@ ConnectionString ConnectionString::parse(std::string_view text) {
           closed = true;
           break;
         }
-        value.push_back(text[pos++]);
+        item.value.push_back(text[pos++]);
       }
-      if (!closed) malformed(open, "a quoted value is not closed");
+      if (!closed) return stop(open, open, "a quoted value is not closed");
       skip_blanks();
-      if (pos < text.size() && text[pos] != ';') malformed(pos, "text follows a quoted value");
+      if (pos < text.size() && text[pos] != ';') return stop(open, pos, "text follows a quoted value");
     } else {
       const auto end = std::min(text.find(';', pos), text.size());
-      value = std::string(trim(text.substr(pos, end - pos)));
+      item.content_begin = pos;
+      item.value = std::string(trim(text.substr(pos, end - pos)));
       pos = end;
     }
-    result.set(key, std::move(value));
+    item.value_end = pos;
+    result.items.push_back(std::move(item));
   }
+  return result;
+}
+
+std::vector<ItemSpan> scan_odbc_string(std::string_view text) {
+  std::vector<ItemSpan> items;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto equals = text.find('=', pos);
+    if (equals == std::string_view::npos) break;
+    const auto semicolon = text.find(';', pos);
+    if (semicolon < equals) {  // an item without "=" says nothing
+      pos = semicolon + 1;
+      continue;
+    }
+    ItemSpan item;
+    item.key = std::string(trim(text.substr(pos, equals - pos)));
+    pos = equals + 1;
+    while (pos < text.size() && kBlanks.find(text[pos]) != std::string_view::npos) ++pos;
+    item.value_begin = pos;
+    if (pos < text.size() && text[pos] == '{') {
+      item.content_begin = ++pos;
+      item.escape = '}';
+      while (pos < text.size()) {
+        if (text[pos] == '}') {
+          if (pos + 1 < text.size() && text[pos + 1] == '}') {
+            item.value.push_back('}');
+            pos += 2;
+            continue;
+          }
+          ++pos;
+          break;
+        }
+        item.value.push_back(text[pos++]);
+      }
+    } else {
+      item.content_begin = pos;
+    }
+    // Whatever follows a braced value up to the next ";" still belongs to its item.
+    const auto end = std::min(text.find(';', pos), text.size());
+    if (item.escape == 0) item.value = std::string(trim(text.substr(pos, end - pos)));
+    item.value_end = end;
+    pos = end < text.size() ? end + 1 : end;
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+ConnectionString ConnectionString::parse(std::string_view text) {
+  ScannedString scanned = scan_connection_string(text);
+  if (scanned.unread) malformed(scanned.error_position, scanned.error);
+  ConnectionString result;
+  for (ItemSpan& item : scanned.items) result.set(item.key, std::move(item.value));
   return result;
 }
 

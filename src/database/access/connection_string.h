@@ -45,6 +45,35 @@ class ConnectionString {
   std::vector<std::pair<std::string, std::string>> items_;
 };
 
+// One item as a parser reads it and where it stands in the text: its value is written from
+// value_begin (quotes or braces included) to value_end, the ";" or the end that closes the item;
+// its characters start at content_begin, where `escape` (the enclosing quote or "}", 0 when
+// the value is not enclosed) stands doubled for each one of it in the value.
+struct ItemSpan {
+  std::string key;
+  std::string value;
+  std::size_t value_begin = 0;
+  std::size_t content_begin = 0;
+  std::size_t value_end = 0;
+  char escape = 0;
+};
+
+// The items as ConnectionString::parse reads them, in the order written, repeated keys kept.
+// When the text is malformed, reading stops: `unread` is where the first item that cannot be
+// read starts (its value, when the key was read), the items before it are complete, and
+// error_position and error say what parse() reports.
+struct ScannedString {
+  std::vector<ItemSpan> items;
+  std::optional<std::size_t> unread;
+  std::size_t error_position = 0;
+  std::string error;
+};
+ScannedString scan_connection_string(std::string_view text);
+
+// The items of an ODBC connection string as the driver reads it: a value may be braced
+// ({...}, "}}" inside) and hold ";" then; quotes mean nothing; an item without "=" is skipped.
+std::vector<ItemSpan> scan_odbc_string(std::string_view text);
+
 // A value as it must be written in a connection string: unchanged when it parses back as
 // itself, otherwise in double quotes (single quotes when it holds a double quote but no single
 // one), the enclosing quote doubled inside.

@@ -120,8 +120,15 @@ std::string Connection::error_source() const {
   return std::string(kSource) + "." + (provider_.empty() ? std::string("MSDASQL") : provider_);
 }
 
+std::vector<ErrorRecord> Connection::records_of(const std::vector<Diagnostic>& diagnostics) const {
+  std::vector<ErrorRecord> records = access::records_of(diagnostics, error_source());
+  // Drivers repeat what they were given (a host or file name the password may have filled).
+  for (ErrorRecord& record : records) record.description = secrets_.redact(record.description);
+  return records;
+}
+
 Ref<Error> Connection::fill_errors(const DriverError& error, std::vector<ErrorRecord>& records) {
-  records = records_of(error.diagnostics(), error_source());
+  records = records_of(error.diagnostics());
   return errors_->fill(records);
 }
 
@@ -147,7 +154,7 @@ void Connection::fail_execute(const DriverError& error, const Ref<_Recordset>& r
 
 void Connection::report_info(const std::vector<Diagnostic>& info) {
   if (info.empty()) return;
-  Ref<Error> first = errors_->fill(records_of(info, error_source()));
+  Ref<Error> first = errors_->fill(records_of(info));
   events_.fire(&ConnectionEvents::InfoMessage, kDispInfoMessage, first, adStatusOK, self());
 }
 
@@ -183,6 +190,8 @@ void Connection::Open(std::string ConnectionString, std::string UserID, std::str
     connection_string_ = std::move(ConnectionString);
     provider_.clear();
   }
+  secrets_ = secrets_of(connection_string_);
+  secrets_.add(Password);
   events_.fire(&ConnectionEvents::WillConnect, kDispWillConnect, connection_string_, UserID, Password,
                Options, adStatusOK, self());
   std::vector<Diagnostic> info;

@@ -19,6 +19,7 @@
 
 #include "database/access/driver.h"
 #include "database/access/objects/errors.h"
+#include "database/access/secrets.h"
 #include "ovik/data_access.h"
 #include "ovik/events.h"
 #include "ovik/object.h"
@@ -73,12 +74,15 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
  private:
   std::string error_source() const;
   Ref<Error> fill_errors(const DriverError& error, std::vector<ErrorRecord>& records);
+  // The Error records of a failure, with the passwords of the last Open hidden.
+  std::vector<ErrorRecord> records_of(const std::vector<Diagnostic>& diagnostics) const;
 
   std::string connection_string_;
   std::int32_t connection_timeout_ = 15;
   std::int32_t command_timeout_ = 30;
   std::string provider_;  // as resolved by the last Open; empty before
   std::unique_ptr<Driver> driver_;
+  Secrets secrets_;  // of the string and password of the last Open
   Ref<ErrorsImpl> errors_;
   ConnectionPoint<ConnectionEvents> events_;
 };
