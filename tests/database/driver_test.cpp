@@ -58,6 +58,13 @@ std::string describe(const std::vector<Diagnostic>& diagnostics) {
   return out;
 }
 
+// Statement text as a message shows it: NUL characters spelled out.
+std::string describe_text(const std::string& sql) {
+  std::string out;
+  for (const char c : sql) out += c == '\0' ? std::string("\\0") : std::string(1, c);
+  return out;
+}
+
 // AddressSanitizer keeps freed memory in quarantine, so the process grows regardless.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kResidentSizeIsMeaningful = false;
@@ -360,6 +367,29 @@ TEST_P(DriverTest, FailuresCarryTheEnginesSqlstate) {
   }
   // The connection stays usable after failed statements.
   EXPECT_EQ(count("drv_keys"), 1);
+}
+
+// Statement text ends at its first NUL character, as the server drivers read it: what follows
+// never runs, and a literal cut open by it is a syntax error.
+TEST_P(DriverTest, StatementTextEndsAtItsFirstNul) {
+  using namespace std::string_literals;
+  for (const std::string& sql : {"SELECT 1;\0"s, "SELECT 1 \0 SELECT 2"s, "SELECT 1 \0 '"s, "SELECT 1\0\0"s}) {
+    const auto rows = query(sql);
+    ASSERT_EQ(rows.size(), 1u) << describe_text(sql);
+    EXPECT_EQ(rows[0][0], Value(std::int64_t{1})) << describe_text(sql);
+  }
+  EXPECT_EQ(run("  \0 SELECT 2"s).cursor, nullptr);
+
+  run("CREATE TABLE drv_nul (v VARCHAR(10))");
+  const auto diagnostics = failure_of([&] { run("INSERT INTO drv_nul VALUES ('a\0'); DROP TABLE drv_nul"s); });
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].sqlstate.substr(0, 2), "42") << describe(diagnostics);
+  EXPECT_EQ(count("drv_nul"), 0);
+
+  // The server driver refuses a statement that is empty up to its NUL; SQLite runs nothing.
+  if (!postgres()) {
+    EXPECT_EQ(run("\0"s).rows_affected, 0);
+  }
 }
 
 TEST_P(DriverTest, ParameterCountMustMatchTheMarkers) {

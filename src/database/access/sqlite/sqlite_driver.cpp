@@ -663,6 +663,9 @@ class SqliteDriver final : public Driver {
     db.set_busy(options.timeout_seconds > 0 ? milliseconds(options.timeout_seconds) : db.default_busy_ms);
     DeadlineScope deadline(db, options.timeout_seconds);
 
+    // The text ends at its first NUL, as the server drivers read it: SQLite's parser stops there
+    // too, and the rest could never be reached.
+    sql = sql.substr(0, sql.find('\0'));
     ExecuteResult result;
     std::size_t next_parameter = 0;
     const char* text = sql.data();
@@ -673,9 +676,10 @@ class SqliteDriver final : public Driver {
       const char* rest = nullptr;
       const int rc = sqlite3_prepare_v2(db.handle, text, static_cast<int>(end - text), &raw, &rest);
       if (rc != SQLITE_OK) throw_statement_error(db, rc);
+      StatementPtr statement(raw);
+      if (rest == nullptr || rest <= text) break;  // nothing consumed: nothing more can run
       text = rest;
       if (raw == nullptr) continue;  // only a comment
-      StatementPtr statement(raw);
       ran_any = true;
       const bool last = only_trivia(rest, end);
 
