@@ -400,7 +400,7 @@ class RealDatabaseTest : public ::testing::TestWithParam<Backend> {
       OVIK_REQUIRE_PG_SERVER(pg_);
       connection_string_ = pg_->connection_string();
     } else {
-      connection_string_ = "Provider=SQLite;Data Source=" + (dir_.path() / "test.db").string();
+      connection_string_ = "Provider=SQLite;Data Source=" + (dir_.path() / "test.db").string() + ";Create If Missing=True";
     }
     static int serial = 0;
     table_ = "t" + std::to_string(::getpid()) + "_" + std::to_string(++serial);
@@ -668,6 +668,12 @@ std::vector<FailedConnect> failed_connects() {
                                            (d.path() / "no/such/x.db").string());
        },
        ""},
+      // A missing file is an unknown database (8001 as ErrorCD), never a new, empty one.
+      {"MissingSqliteFile",
+       [](const TempDir& d) {
+         return std::optional<std::string>("Provider=SQLite;Data Source=" + (d.path() / "store.db").string());
+       },
+       "08001"},
       {"NotADatabase",
        [](const TempDir& d) {
          return std::optional<std::string>("Provider=SQLite;Data Source=" +
@@ -726,7 +732,7 @@ TEST_P(FailedConnectTest, EventFirstThen60000) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FailedConnectTest, ::testing::Range(0, 6), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Cases, FailedConnectTest, ::testing::Range(0, 7), [](const auto& info) {
   return std::string(failed_connects()[static_cast<std::size_t>(info.param)].name);
 });
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "database/access/sqlite/sqlite_driver.h"
+#include "support/fake_platform.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -86,7 +87,7 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     switch (GetParam()) {
       case Backend::kSqliteFile:
-        connection_ = "Provider=SQLite;Data Source=" + dir_.str() + "/test.db";
+        connection_ = "Provider=SQLite;Data Source=" + dir_.str() + "/test.db;Create If Missing=True";
         break;
       case Backend::kSqliteMemory:
         connection_ = "Provider=SQLite.1;Data Source=:memory:";
@@ -559,8 +560,13 @@ TEST(SqliteDriverTest, MapsResultCodesToSqlstates) {
 }
 
 std::unique_ptr<Driver> open_sqlite(const std::string& path, int timeout = 0) {
-  return open_driver(ConnectionString::parse("Provider=SQLite;Data Source=\"" + path + "\""),
-                     OpenOptions{timeout});
+  return open_driver(
+      ConnectionString::parse("Provider=SQLite;Data Source=\"" + path + "\";Create If Missing=True"),
+      OpenOptions{timeout});
+}
+
+std::vector<Diagnostic> sqlite_open_failure(const std::string& connection) {
+  return failure_of([&] { open_driver(ConnectionString::parse("Provider=SQLite;" + connection)); });
 }
 
 TEST(SqliteDriverTest, CreatesTheFileInWalMode) {
@@ -598,6 +604,69 @@ TEST(SqliteDriverTest, MissingFolderAndForeignFilesAreProviderErrors) {
   EXPECT_EQ(
       failure_of([] { open_driver(ConnectionString::parse("Provider=SQLite;Data Source=")); }).at(0).sqlstate,
       "08001");
+}
+
+// A missing file is an unknown database, as a server would say, so a mistyped path never turns
+// into a new, empty database; creating one takes an explicit item.
+TEST(SqliteDriverTest, AMissingFileIsAnUnknownDatabaseUnlessCreationIsAsked) {
+  testing::TempDir dir;
+  const auto path = dir.str() + "/store.db";
+  auto diagnostics = sqlite_open_failure("Data Source=" + path);
+  ASSERT_EQ(diagnostics.size(), 1u);
+  EXPECT_EQ(diagnostics[0].sqlstate, "08001");
+  EXPECT_EQ(diagnostics[0].native & 0xFF, 14);  // SQLITE_CANTOPEN
+  EXPECT_NE(diagnostics[0].message.find("\"" + path + "\" does not exist"), std::string::npos)
+      << describe(diagnostics);
+  EXPECT_NE(diagnostics[0].message.find("Create If Missing=True"), std::string::npos);
+  // A trailing blank names another file: refused too, not created beside the real one.
+  open_sqlite(path);
+  diagnostics = sqlite_open_failure("Data Source=\"" + path + " \"");
+  EXPECT_NE(diagnostics.at(0).message.find("does not exist"), std::string::npos) << describe(diagnostics);
+  for (const char* no : {"False", "no", "0", ""}) {
+    EXPECT_FALSE(sqlite_open_failure("Data Source=" + dir.str() + "/b.db;Create If Missing=" + no).empty());
+  }
+  diagnostics = sqlite_open_failure("Data Source=" + dir.str() + "/b.db;create if missing=perhaps");
+  EXPECT_NE(diagnostics.at(0).message.find("True or False"), std::string::npos) << describe(diagnostics);
+  EXPECT_EQ(std::vector<std::string>(), [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(entry.path().filename().string());
+    std::erase_if(names, [](const std::string& n) { return n.starts_with("store.db"); });
+    return names;
+  }());
+
+  for (const char* yes : {"True", "YES", "1"}) {
+    const auto created = dir.str() + "/new_" + yes + ".db";
+    open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + created + ";Create If Missing=" + yes));
+    EXPECT_TRUE(std::filesystem::exists(created)) << yes;
+  }
+  // An existing file opens without the item, also an empty one (a database without tables).
+  EXPECT_NO_THROW(open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + path)));
+  const auto empty = dir.write("empty.db", "");
+  EXPECT_NO_THROW(open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + empty)));
+}
+
+TEST(SqliteDriverTest, RelativeDataSourcesLieInTheApplicationFolder) {
+  testing::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "bin");
+  std::filesystem::create_directories(dir.path() / "data");
+  {
+    testing::FakeModule module(dir.str() + "/bin");
+    auto driver = open_driver(ConnectionString::parse("Provider=SQLite;Data Source=data/app.db;Create If Missing=1"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "data" / "app.db"));
+    EXPECT_EQ(driver->database_name(), "app");
+    const auto diagnostics = sqlite_open_failure("Data Source=data/other.db");
+    EXPECT_NE(diagnostics.at(0).message.find(dir.str() + "/bin/../data/other.db"), std::string::npos)
+        << describe(diagnostics);
+    EXPECT_NO_THROW(open_driver(ConnectionString::parse("Provider=SQLite;Data Source=:memory:")));
+  }
+  {
+    testing::FakeModule unknown("");
+    const auto diagnostics = sqlite_open_failure("Data Source=data/app.db");
+    EXPECT_EQ(diagnostics.at(0).sqlstate, "08001");
+    EXPECT_NE(diagnostics.at(0).message.find("application folder is unknown"), std::string::npos)
+        << describe(diagnostics);
+  }
 }
 
 TEST(SqliteDriverTest, ASecondWriterWaitsForTheBusyTimeoutThenGivesUp) {

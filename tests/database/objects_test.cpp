@@ -96,7 +96,7 @@ class ObjectsTest : public ::testing::TestWithParam<Backend> {
       OVIK_REQUIRE_PG_SERVER(server_);
       connection_string_ = server_->connection_string();
     } else {
-      connection_string_ = "Provider=SQLite;Data Source=" + dir_.str() + "/objects.db";
+      connection_string_ = "Provider=SQLite;Data Source=" + dir_.str() + "/objects.db;Create If Missing=True";
     }
     cn_ = new_connection();
     cn_->Open(connection_string_, "", "", -1);

@@ -43,6 +43,11 @@ std::string database_section(const std::string& name, const std::string& file, c
 
 class SystemInfoTest : public ::testing::Test {
  protected:
+  // The databases the settings name exist (empty files are empty SQLite databases): a missing
+  // one would not be created.
+  void SetUp() override {
+    for (const char* name : {"app.db", "master.db", "m.db", "store.db"}) dir_.write(std::string("data/") + name, "");
+  }
   // The library's folder exists; "../ini" is reached through it.
   void write_settings(const std::string& text) {
     std::filesystem::create_directories(dir_.path() / "app/bin");
@@ -164,9 +169,34 @@ TEST_F(SystemInfoTest, TheStoreUsesTheGivenAddressAndTracingFollowsTheKey) {
   si->OpenDatabase();
   ASSERT_TRUE(si->get_DatabaseOfStore());
   EXPECT_TRUE(si->get_DatabaseOfStore()->get_Usable());
+  EXPECT_EQ(si->get_DatabaseOfStore()->get_Connection()->get_DefaultDatabase(), "store");
   EXPECT_TRUE(si->get_DatabaseOfStore()->get_TraceTransaction());
   EXPECT_FALSE(si->get_Database()->get_TraceTransaction());
-  EXPECT_TRUE(std::filesystem::exists(db("store.db")));
+}
+
+// A store address naming no database file opens nothing (no empty database appears, in the working
+// folder or anywhere); a relative one lies in the application folder, the parent of "ini".
+TEST_F(SystemInfoTest, TheStoreAddressNamesAnExistingFileOfTheApplicationFolder) {
+  standard_settings();
+  dir_.write("app/data/store.db", "");
+  auto si = make();
+  si->put_strGetIpAddress("data/store.db");
+  si->OpenDatabase();
+  EXPECT_TRUE(boxes_.shown.empty());
+  ASSERT_TRUE(si->get_DatabaseOfStore());
+  EXPECT_TRUE(si->get_DatabaseOfStore()->get_Usable());
+  si->CloseDatabase();
+
+  const auto working_folder = std::filesystem::current_path();
+  for (const std::string address : {"5", "data/nostore.db"}) {
+    si->put_strGetIpAddress(address);
+    si->OpenDatabase();
+    EXPECT_FALSE(si->get_DatabaseOfStore()) << address;
+    EXPECT_FALSE(std::filesystem::exists(working_folder / address)) << address;
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "app" / address)) << address;
+    si->CloseDatabase();
+  }
+  EXPECT_EQ(boxes_.shown, (std::vector<std::string>{kNotice, kNotice}));
 }
 
 TEST_F(SystemInfoTest, TheStoreDatabaseOnPostgreSqlIsReachedThroughItsAddress) {
