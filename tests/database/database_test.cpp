@@ -449,6 +449,23 @@ TEST_P(RealDatabaseTest, ConnectDisconnectAndKindOfDatabase) {
   EXPECT_NE(db_->get_Connection(), kept);  // every Connect that runs makes a new connection
 }
 
+// The data-access layer's own errors are no provider errors: Connect and Disconnect return False
+// with the error's own number, as for any failure without provider errors, and raise nothing.
+TEST_P(RealDatabaseTest, OwnErrorsOfTheDataAccessLayerAreReturnedNotRaised) {
+  db_->get_Connection()->Close();  // a client closed the shared connection
+  EXPECT_FALSE(db_->Disconnect());
+  EXPECT_EQ(db_->get_ErrorCD(), 3704);
+  EXPECT_EQ(db_->get_ErrorMsg(), "Operation is not allowed when the object is closed.");
+  EXPECT_TRUE(db_->get_Usable());  // a failed Disconnect keeps the object as it was
+
+  Ref<clsDatabase> other = make_object<clsDatabase>();
+  other->put_ConnectionTimeout(-1);
+  EXPECT_FALSE(other->Connect(connection_string_, HowToConnectEnum::ConnectByConnectionString));
+  EXPECT_EQ(other->get_ErrorCD(), 3001);
+  EXPECT_FALSE(other->get_ErrorMsg().empty());
+  EXPECT_FALSE(other->get_Usable());
+}
+
 // Values that must come back exactly as written, through the literals and one statement per row.
 TEST_P(RealDatabaseTest, RecordToDatabaseRoundTripAndStopAtTheFailingRow) {
   create_table("CD integer primary key, NM varchar(4000), DT timestamp");

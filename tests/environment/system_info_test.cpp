@@ -141,6 +141,22 @@ TEST_F(SystemInfoTest, OpensClosesAndReopensTheDatabases) {
   EXPECT_EQ(rs->get_Fields()->get_Item(Variant(0))->get_Value().to_i32(), 1);
 }
 
+// A client that closed a shared connection makes that database's Disconnect return False; the
+// others still close.
+TEST_F(SystemInfoTest, CloseDatabaseGoesOnAfterAClientClosedAConnection) {
+  standard_settings();
+  auto si = make();
+  si->OpenDatabase();
+  Ref<_clsDatabase> app = si->get_Database(), master = si->get_DatabaseOfTM();
+  ASSERT_TRUE(app && master);
+  app->get_Connection()->Close();
+  EXPECT_NO_THROW(si->CloseDatabase());
+  EXPECT_EQ(app->get_ErrorCD(), 3704);
+  EXPECT_FALSE(master->get_Usable());
+  EXPECT_FALSE(si->get_Database());
+  EXPECT_FALSE(si->get_DatabaseOfTM());
+}
+
 TEST_F(SystemInfoTest, ASectionThatCannotBePreparedShowsOneNotice) {
   std::filesystem::create_directories(dir_.path() / "data");
   // The master section lacks transaction_log: it fails although its connection settings are complete.

@@ -617,7 +617,7 @@ void Recordset::write_back() {
   try {
     ExecuteResult result = driver.execute(sql, parameters, ExecuteOptions{c.command_timeout(), false});
     if (edit_ == Edit::kChange && result.rows_affected == 0)
-      c.fail(kRowNotFound,
+      c.fail_as_provider(kRowNotFound,
              "Row cannot be located for updating. Some values may have been changed since it was last read.");
     c.report_info(result.info);
   } catch (const DriverError& e) {

@@ -11,7 +11,7 @@
 // table inserts (AddNew + Update) and updates (Value + Update) that table with bound parameters;
 // an update finds its row by the key fields (primary key, or SQLite's rowid when selected).
 // Moving off a row with pending changes saves them first. A failed write leaves the changes
-// pending (CancelUpdate drops them) and fills the connection's Errors.
+// pending (CancelUpdate drops them); what the database said about it is in the connection's Errors.
 //
 // Ownership: the Fields collection and Field objects are made once per set of fields and hold a
 // plain pointer back to their recordset, which detaches them when it ends or its fields change;
