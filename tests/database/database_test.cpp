@@ -656,6 +656,20 @@ INSTANTIATE_TEST_SUITE_P(Backends, RealDatabaseTest, ::testing::Values(Backend::
                            return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
                          });
 
+// ConnectionTimeout reaches an ODBC driver as its login time-out, 0 (no limit) included: left
+// unset, the driver's own default could end a login that the caller allowed all the time it needs.
+TEST(ConnectionTimeoutTest, ReachesTheOdbcDriverAsItsLoginTimeoutZeroIncluded) {
+  for (const std::int32_t seconds : {0, 7}) {
+    Ref<clsDatabase> db = make_object<clsDatabase>();
+    if (seconds != 0) db->put_ConnectionTimeout(seconds);  // 0 is the default
+    const RaisedError e = error_of([&] {
+      db->Connect("Provider=MSDASQL;Driver=" OVIK_FAKE_ODBC_DRIVER, HowToConnectEnum::ConnectByConnectionString);
+    });
+    EXPECT_EQ(e.number(), 60000);
+    EXPECT_EQ(db->get_ErrorMsg(), "【ConnectDataBase】 login timeout " + std::to_string(seconds));
+  }
+}
+
 // Connecting fails: the completion event first, then 60000 with the labelled provider text.
 struct FailedConnect {
   const char* name;
