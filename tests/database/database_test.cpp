@@ -500,6 +500,31 @@ TEST_P(RealDatabaseTest, RecordToDatabaseRoundTripAndStopAtTheFailingRow) {
   EXPECT_TRUE(value(back, "DT").is_null());
 }
 
+// Binary values travel as the database's own hex literal, every byte value included.
+TEST_P(RealDatabaseTest, RecordToDatabaseWritesBinaryValuesWhole) {
+  create_table(GetParam() == Backend::PostgreSQL ? "CD integer, BIN bytea" : "CD integer, BIN blob");
+  std::string bytes = "'); drop table " + table_ + "; --";
+  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+  Ref<_Recordset> rs = new_recordset();
+  rs->get_Fields()->Append("CD", ado::adInteger, 4, 0);
+  rs->get_Fields()->Append("BIN", ado::adLongVarBinary, 0, ado::adFldIsNullable);
+  rs->put_CursorLocation(ado::adUseClient);
+  rs->Open(Variant(), Variant(), ado::adOpenStatic, ado::adLockOptimistic, -1);
+  for (const Variant& value : {Variant(bytes), Variant(Null{})}) {
+    rs->AddNew();
+    rs->get_Fields()->get_Item(Variant("CD"))->put_Value(Variant(std::int32_t{rs->get_RecordCount() + 1}));
+    rs->get_Fields()->get_Item(Variant("BIN"))->put_Value(value);
+    rs->Update();
+  }
+  std::string prefix = " ";
+  EXPECT_TRUE(db_->RecordToDatabase(table_, rs, prefix));
+  Ref<_Recordset> back = db_->OpenReadOnlyRecordset("select CD, BIN from " + table_ + " order by CD", ado::adUseClient, 0);
+  ASSERT_EQ(back->get_RecordCount(), 2);
+  EXPECT_EQ(value(back, "BIN").to_string(), bytes);
+  back->MoveNext();
+  EXPECT_TRUE(value(back, "BIN").is_null());
+}
+
 // A NUL character cannot travel inside SQL text: the row is refused or written whole, never cut.
 TEST_P(RealDatabaseTest, NulCharacterIsWrittenWholeOrRefused) {
   create_table("CD integer, NM varchar(20), DT timestamp");
@@ -655,6 +680,31 @@ INSTANTIATE_TEST_SUITE_P(Backends, RealDatabaseTest, ::testing::Values(Backend::
                          [](const auto& info) {
                            return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
                          });
+
+// SQLite lets a numeric column hold text; read back, such a value is text in an integer field, and
+// it goes into the statement as a string literal, never as SQL.
+TEST(RecordToDatabaseInjectionTest, TextInANumericColumnIsAStringLiteral) {
+  TempDir dir;
+  Ref<clsDatabase> db = make_object<clsDatabase>();
+  ASSERT_TRUE(db->Connect("Provider=SQLite;Data Source=" + dir.str() + "/inj.db;Create If Missing=True",
+                          HowToConnectEnum::ConnectByConnectionString));
+  Variant affected;
+  Ref<_Connection> cn = db->get_Connection();
+  cn->Execute("create table victim (v integer)", affected, -1);
+  cn->Execute("insert into victim values (1)", affected, -1);
+  cn->Execute("create table source (a integer, b integer, c integer)", affected, -1);
+  cn->Execute("create table target (a integer, b integer, c integer)", affected, -1);
+  cn->Execute("insert into source values ('1,NULL,NULL); delete from victim; --', 2, 3)", affected, -1);
+  Ref<_Recordset> rs = db->OpenReadOnlyRecordset("select a, b, c from source", ado::adUseClient, 0);
+  ASSERT_EQ(rs->get_Fields()->get_Item(Variant("a"))->get_Type(), ado::adInteger);
+  std::string prefix = " ";
+  EXPECT_TRUE(db->RecordToDatabase("target", rs, prefix));
+  Ref<_Recordset> victim = db->OpenForwardOnlyRecordset("select count(*) from victim");
+  EXPECT_EQ(victim->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_i32(), 1);
+  Ref<_Recordset> target = db->OpenForwardOnlyRecordset("select a from target");
+  EXPECT_EQ(target->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_string(),
+            "1,NULL,NULL); delete from victim; --");
+}
 
 // ConnectionTimeout reaches an ODBC driver as its login time-out, 0 (no limit) included: left
 // unset, the driver's own default could end a login that the caller allowed all the time it needs.
