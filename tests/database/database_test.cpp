@@ -575,6 +575,24 @@ TEST_P(RealDatabaseTest, ChangeRecordsetCopiesFromTheCurrentRowOn) {
   execute("drop table " + source_table);
 }
 
+// A forward-only recordset that was read on is written whole: it starts over by running its query again.
+TEST_P(RealDatabaseTest, RecordToDatabaseWritesAnAdvancedForwardOnlyRecordsetWhole) {
+  create_table("CD integer primary key, NM varchar(20)");
+  for (int i = 1; i <= 3; ++i) execute("insert into " + table_ + " values(" + std::to_string(i) + ", 'n')");
+  Ref<_Recordset> rs = db_->OpenForwardOnlyRecordset("select CD, NM from " + table_ + " order by CD");
+  rs->MoveNext();
+  rs->MoveNext();
+  const std::string source_table = table_;
+  table_ += "c";
+  create_table("CD integer, NM varchar(20)");
+  std::string prefix = " ";
+  EXPECT_TRUE(db_->RecordToDatabase(table_, rs, prefix));
+  EXPECT_TRUE(rs->get_EOF());
+  EXPECT_EQ(count_rows(), 3);
+  rs.reset();
+  execute("drop table " + source_table);
+}
+
 TEST_P(RealDatabaseTest, TheFourOpenings) {
   create_table("CD integer primary key, NM varchar(20)");
   for (int i = 1; i <= 3; ++i)
