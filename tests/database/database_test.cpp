@@ -400,7 +400,8 @@ class RealDatabaseTest : public ::testing::TestWithParam<Backend> {
       OVIK_REQUIRE_PG_SERVER(pg_);
       connection_string_ = pg_->connection_string();
     } else {
-      connection_string_ = "Provider=SQLite;Data Source=" + (dir_.path() / "test.db").string() + ";Create If Missing=True";
+      connection_string_ =
+          "Provider=SQLite;Data Source=" + (dir_.path() / "test.db").string() + ";Create If Missing=True";
     }
     static int serial = 0;
     table_ = "t" + std::to_string(::getpid()) + "_" + std::to_string(++serial);
@@ -518,7 +519,8 @@ TEST_P(RealDatabaseTest, RecordToDatabaseWritesBinaryValuesWhole) {
   }
   std::string prefix = " ";
   EXPECT_TRUE(db_->RecordToDatabase(table_, rs, prefix));
-  Ref<_Recordset> back = db_->OpenReadOnlyRecordset("select CD, BIN from " + table_ + " order by CD", ado::adUseClient, 0);
+  Ref<_Recordset> back =
+      db_->OpenReadOnlyRecordset("select CD, BIN from " + table_ + " order by CD", ado::adUseClient, 0);
   ASSERT_EQ(back->get_RecordCount(), 2);
   EXPECT_EQ(value(back, "BIN").to_string(), bytes);
   back->MoveNext();
@@ -731,7 +733,8 @@ TEST(ConnectionTimeoutTest, ReachesTheOdbcDriverAsItsLoginTimeoutZeroIncluded) {
     Ref<clsDatabase> db = make_object<clsDatabase>();
     if (seconds != 0) db->put_ConnectionTimeout(seconds);  // 0 is the default
     const RaisedError e = error_of([&] {
-      db->Connect("Provider=MSDASQL;Driver=" OVIK_FAKE_ODBC_DRIVER, HowToConnectEnum::ConnectByConnectionString);
+      db->Connect("Provider=MSDASQL;Driver=" OVIK_FAKE_ODBC_DRIVER,
+                  HowToConnectEnum::ConnectByConnectionString);
     });
     EXPECT_EQ(e.number(), 60000);
     EXPECT_EQ(db->get_ErrorMsg(), "【ConnectDataBase】 login timeout " + std::to_string(seconds));

@@ -374,7 +374,8 @@ TEST_P(DriverTest, FailuresCarryTheEnginesSqlstate) {
 // never runs, and a literal cut open by it is a syntax error.
 TEST_P(DriverTest, StatementTextEndsAtItsFirstNul) {
   using namespace std::string_literals;
-  for (const std::string& sql : {"SELECT 1;\0"s, "SELECT 1 \0 SELECT 2"s, "SELECT 1 \0 '"s, "SELECT 1\0\0"s}) {
+  for (const std::string& sql :
+       {"SELECT 1;\0"s, "SELECT 1 \0 SELECT 2"s, "SELECT 1 \0 '"s, "SELECT 1\0\0"s}) {
     const auto rows = query(sql);
     ASSERT_EQ(rows.size(), 1u) << describe_text(sql);
     EXPECT_EQ(rows[0][0], Value(std::int64_t{1})) << describe_text(sql);
@@ -382,7 +383,8 @@ TEST_P(DriverTest, StatementTextEndsAtItsFirstNul) {
   EXPECT_EQ(run("  \0 SELECT 2"s).cursor, nullptr);
 
   run("CREATE TABLE drv_nul (v VARCHAR(10))");
-  const auto diagnostics = failure_of([&] { run("INSERT INTO drv_nul VALUES ('a\0'); DROP TABLE drv_nul"s); });
+  const auto diagnostics =
+      failure_of([&] { run("INSERT INTO drv_nul VALUES ('a\0'); DROP TABLE drv_nul"s); });
   ASSERT_FALSE(diagnostics.empty());
   EXPECT_EQ(diagnostics[0].sqlstate.substr(0, 2), "42") << describe(diagnostics);
   EXPECT_EQ(count("drv_nul"), 0);
@@ -637,7 +639,8 @@ TEST(SqliteDriverTest, AMissingFileIsAnUnknownDatabaseUnlessCreationIsAsked) {
 
   for (const char* yes : {"True", "YES", "1"}) {
     const auto created = dir.str() + "/new_" + yes + ".db";
-    open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + created + ";Create If Missing=" + yes));
+    open_driver(
+        ConnectionString::parse("Provider=SQLite;Data Source=" + created + ";Create If Missing=" + yes));
     EXPECT_TRUE(std::filesystem::exists(created)) << yes;
   }
   // An existing file opens without the item, also an empty one (a database without tables).
@@ -652,7 +655,8 @@ TEST(SqliteDriverTest, RelativeDataSourcesLieInTheApplicationFolder) {
   std::filesystem::create_directories(dir.path() / "data");
   {
     testing::FakeModule module(dir.str() + "/bin");
-    auto driver = open_driver(ConnectionString::parse("Provider=SQLite;Data Source=data/app.db;Create If Missing=1"));
+    auto driver =
+        open_driver(ConnectionString::parse("Provider=SQLite;Data Source=data/app.db;Create If Missing=1"));
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "data" / "app.db"));
     EXPECT_EQ(driver->database_name(), "app");
     const auto diagnostics = sqlite_open_failure("Data Source=data/other.db");

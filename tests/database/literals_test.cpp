@@ -243,7 +243,8 @@ TEST_F(LiteralsTest, GetValueStringQuotesWhatIsNotANumber) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value.to_string());
-    for (const std::int32_t type : {ado::adInteger, ado::adNumeric, ado::adDouble, ado::adBoolean, 72 /* GUID */}) {
+    for (const std::int32_t type :
+         {ado::adInteger, ado::adNumeric, ado::adDouble, ado::adBoolean, 72 /* GUID */}) {
       EXPECT_EQ(db->GetValueString(c.value, type), c.result) << "type " << type;
     }
   }

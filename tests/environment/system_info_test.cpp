@@ -46,7 +46,8 @@ class SystemInfoTest : public ::testing::Test {
   // The databases the settings name exist (empty files are empty SQLite databases): a missing
   // one would not be created.
   void SetUp() override {
-    for (const char* name : {"app.db", "master.db", "m.db", "store.db"}) dir_.write(std::string("data/") + name, "");
+    for (const char* name : {"app.db", "master.db", "m.db", "store.db"})
+      dir_.write(std::string("data/") + name, "");
   }
   // The library's folder exists; "../ini" is reached through it.
   void write_settings(const std::string& text) {

@@ -65,9 +65,10 @@ TEST(Doctor, RelativeDatabasesAreThoseOfTheCheckedFolder) {
   EXPECT_EQ(run_doctor({dir.str() + "/app"}, out, err), 1);
   const std::string report = out.str();
   EXPECT_NE(report.find("ok    connection of [database] to data/database.db"), std::string::npos) << report;
-  EXPECT_NE(report.find("FAIL  connection of [master_database]: 【ConnectDataBase】 The SQLite database file \"" +
-                        dir.str() + "/app/bin/../data/master_database.db\" does not exist"),
-            std::string::npos)
+  EXPECT_NE(
+      report.find("FAIL  connection of [master_database]: 【ConnectDataBase】 The SQLite database file \"" +
+                  dir.str() + "/app/bin/../data/master_database.db\" does not exist"),
+      std::string::npos)
       << report;
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "app/data/master_database.db"));
 }

@@ -473,13 +473,15 @@ void Recordset::run_again() {
   ExecuteResult result;
   try {
     result = driver.execute(source_, {}, ExecuteOptions{c.command_timeout(), false});
-    if (!result.cursor) throw DriverError("24000", 0, "The recordset's source returned no rows when run again.");
+    if (!result.cursor)
+      throw DriverError("24000", 0, "The recordset's source returned no rows when run again.");
     std::vector<FieldDef> defs;
     for (const auto& column : result.cursor->columns()) defs.push_back(field_from_column(column, false));
-    const bool same = defs.size() == defs_.size() &&
-                      std::equal(defs.begin(), defs.end(), defs_.begin(), [](const FieldDef& a, const FieldDef& b) {
-                        return a.name == b.name && a.type == b.type && a.defined_size == b.defined_size;
-                      });
+    const bool same =
+        defs.size() == defs_.size() &&
+        std::equal(defs.begin(), defs.end(), defs_.begin(), [](const FieldDef& a, const FieldDef& b) {
+          return a.name == b.name && a.type == b.type && a.defined_size == b.defined_size;
+        });
     // Field objects that clients hold stay valid unless the query now returns other columns.
     if (!same) set_fields(std::move(defs));
     stream_ = std::move(result.cursor);
@@ -660,8 +662,9 @@ void Recordset::write_back() {
   try {
     ExecuteResult result = driver.execute(sql, parameters, ExecuteOptions{c.command_timeout(), false});
     if (edit_ == Edit::kChange && result.rows_affected == 0)
-      c.fail_as_provider(kRowNotFound,
-             "Row cannot be located for updating. Some values may have been changed since it was last read.");
+      c.fail_as_provider(
+          kRowNotFound,
+          "Row cannot be located for updating. Some values may have been changed since it was last read.");
     c.report_info(result.info);
   } catch (const DriverError& e) {
     c.fail(e);

@@ -835,9 +835,9 @@ class OdbcDriver final : public Driver {
 
     link->dbc = Handle::allocate(SQL_HANDLE_DBC, link->env);
     // Always set, 0 included: 0 means no limit, and a driver's own default must not shorten it.
-    SQLSetConnectAttrW(link->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(options.timeout_seconds, 0))),
-                       0);
+    SQLSetConnectAttrW(
+        link->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(options.timeout_seconds, 0))), 0);
     SQLWCHAR completed[1024];
     SQLSMALLINT completed_length = 0;
     const SQLRETURN rc =

@@ -799,9 +799,9 @@ std::unique_ptr<Driver> make_sqlite_driver() { return std::make_unique<SqliteDri
 std::string sqlite_database_path(const std::string& source, std::string library_folder) {
   if (source.empty() || source == ":memory:" || source.front() == '/') return source;
   if (library_folder.empty()) {
-    throw DriverError("08001", 0,
-                      "The application folder is unknown, so the relative Data Source \"" + source +
-                          "\" names no file");
+    throw DriverError(
+        "08001", 0,
+        "The application folder is unknown, so the relative Data Source \"" + source + "\" names no file");
   }
   if (library_folder.back() != '/') library_folder += '/';
   return library_folder + "../" + source;
