@@ -56,7 +56,8 @@ void BM_InsertThroughDriverWal(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     const auto path = scratch.file("d" + std::to_string(run++) + ".db");
-    auto driver = open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + path));
+    auto driver = open_driver(
+        ConnectionString::parse("Provider=SQLite;Data Source=" + path + ";Create If Missing=True"));
     driver->execute(kCreateInsertTable);
     state.ResumeTiming();
     for (int i = 0; i < kInsertRows; ++i) driver->execute(insert_text(i));
@@ -124,7 +125,8 @@ struct CopiedRow {
 };
 
 void BM_StreamThroughDriverCursor(benchmark::State& state) {
-  auto driver = open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + StreamData::path()));
+  auto driver = open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + StreamData::path() +
+                                                    ";Create If Missing=True"));
   for (auto _ : state) {
     auto result = driver->execute("select id, nm, amount from rows");
     std::int64_t rows = 0;

@@ -55,7 +55,8 @@ void traced_execute(benchmark::State& state, bool traced) {
   BenchFolder folder;
   Ref<clsDatabase> db = make_object<clsDatabase>();
   db->put_TraceTransaction(traced);
-  db->Connect("Provider=SQLite;Data Source=" + folder.root() + "/bench.db", HowToConnectEnum::ConnectByConnectionString);
+  db->Connect("Provider=SQLite;Data Source=" + folder.root() + "/bench.db;Create If Missing=True",
+              HowToConnectEnum::ConnectByConnectionString);
   Variant affected;
   db->get_Connection()->Execute("create table t (n integer, s varchar(20))", affected, -1);
   for (auto _ : state) db->get_Connection()->Execute("insert into t values (1, 'twenty characters...')", affected, -1);

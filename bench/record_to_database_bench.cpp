@@ -74,7 +74,8 @@ class Capture final : public Listener<Capture, ConnectionEvents> {
 
 Ref<clsDatabase> open_database(const std::string& path) {
   Ref<clsDatabase> db = make_object<clsDatabase>();
-  if (!db->Connect("Provider=SQLite;Data Source=" + path, HowToConnectEnum::ConnectByConnectionString))
+  if (!db->Connect("Provider=SQLite;Data Source=" + path + ";Create If Missing=True",
+                   HowToConnectEnum::ConnectByConnectionString))
     throw std::runtime_error(db->get_ErrorMsg());
   Variant affected;
   db->get_Connection()->Execute(kCreate, affected, -1);

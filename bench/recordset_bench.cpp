@@ -54,7 +54,7 @@ double heap_megabytes() {
 
 Ref<_Connection> connect() {
   auto cn = new_connection();
-  cn->Open("Provider=SQLite;Data Source=" + Data::path(), "", "", -1);
+  cn->Open("Provider=SQLite;Data Source=" + Data::path() + ";Create If Missing=True", "", "", -1);
   return cn;
 }
 

@@ -6,7 +6,8 @@
 // Failures raise RaisedError. A failure that reached the driver first fills the connection's
 // Errors collection (Number, Description, SQLState of every diagnostic record), then raises the
 // first record's description with number = the Error object's Number. Completion events
-// (ConnectComplete, ExecuteComplete, ...) run inside the call, before it raises.
+// (ConnectComplete, ExecuteComplete, ...) run inside the call, before it raises. The objects' own
+// refusals (3704 closed, 3001 bad argument, ...) are raised without touching Errors.
 #pragma once
 
 #include <cstdint>

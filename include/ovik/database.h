@@ -90,12 +90,15 @@ class _clsDatabase : public IDispatch {
   virtual bool Connect(std::string strConnectString, HowToConnectEnum emHow) = 0;
   // True when not connected afterwards; failures as for Connect.
   virtual bool Disconnect() = 0;
-  // One "insert into" statement per row, from the first row; fields whose names begin with
-  // IgnorePrefix are left out. Nothing is caught: a failing row stops it, earlier rows stay.
+  // One "insert into" statement per row, from the first row (a forward-only recordset that moved
+  // on runs its query again); fields whose names begin with IgnorePrefix are left out. Nothing is
+  // caught: a failing row stops it, earlier rows stay.
   virtual bool RecordToDatabase(std::string TableNm, Ref<_Recordset>& rsNoConnect,
                                 std::string& IgnorePrefix) = 0;
   // The SQL literal of a field value by its type code: DayConv for dates, VarConv for text, the
-  // value's text otherwise; "Null" when that comes out empty.
+  // connected database's hex literal for binary types (91 without a connection), otherwise the
+  // value's text when it is a number or a Boolean and VarConv of it when it is not; "Null" when
+  // that comes out empty.
   virtual std::string GetValueString(Variant Value, std::int32_t attrib) = 0;
   // An in-memory copy of vRecord's rows from its current position on (numeric fields become
   // currency); vRecord is left at its end. Failures go through ErrorCD/ErrorMsg or 60000.

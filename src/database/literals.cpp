@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "database/access/connection_string.h"
 #include "database/database.h"
 #include "ovik/error.h"
 #include "platform/clock.h"
@@ -31,6 +32,48 @@ std::string with_sql_decimal_point(std::string text) {
 bool holds_fractional_number(const Variant& value) {
   return value.get_if<double>() != nullptr || value.get_if<float>() != nullptr ||
          value.get_if<Currency>() != nullptr;
+}
+
+bool is_binary_type(std::int32_t type) {
+  return type == ado::adBinary || type == ado::adVarBinary || type == ado::adLongVarBinary;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A number as SQL reads one: sign, digits, an optional fraction and exponent. Only such text may go
+// into a statement unquoted; anything else could carry a separator, a quote or a second statement.
+bool is_sql_number(std::string_view text) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < text.size() && is_digit(text[i])) ++i;
+    return i - start;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == text.size();
+}
+
+std::string hex_digits(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out += kHex[b >> 4];
+    out += kHex[b & 0x0F];
+  }
+  return out;
 }
 
 }  // namespace
@@ -83,6 +126,28 @@ std::string clsDatabase::DayConv(std::string& vdata) {
   }
 }
 
+// Each database's own form, chosen by the provider the connection was opened with. An ODBC source
+// is taken for PostgreSQL, the server this library reaches through ODBC; any other server refuses
+// that form as a syntax error rather than storing something else. The escape-string form reads the
+// same whatever standard_conforming_strings says.
+std::string clsDatabase::BinaryLiteral(std::string_view bytes) {
+  if (!m_cnAdo) raise_runtime_error(err::kObjectNotSet);
+  const std::string hex = hex_digits(bytes);
+  switch (access::classify_provider(m_cnAdo->get_Provider())) {
+    case access::ProviderKind::kSqlite:
+      return "X'" + hex + "'";
+    case access::ProviderKind::kSqlServer:
+    case access::ProviderKind::kAccess:
+      return "0x" + hex;
+    case access::ProviderKind::kOracle:
+      return "hextoraw('" + hex + "')";
+    case access::ProviderKind::kOdbc:
+    case access::ProviderKind::kUnknown:
+      break;
+  }
+  return "E'\\\\x" + hex + "'::bytea";
+}
+
 std::string clsDatabase::NullToEmpty(const Variant& value) {
   if (value.is_null()) return {};
   return value.to_string();
@@ -101,7 +166,15 @@ std::string clsDatabase::GetValueString(Variant Value, std::int32_t attrib) {
       break;
     case FieldClass::Other:
       result = NullToEmpty(Value);
+      if (result.empty()) break;
+      if (is_binary_type(attrib)) {
+        result = BinaryLiteral(result);
+        break;
+      }
       if (holds_fractional_number(Value)) result = with_sql_decimal_point(std::move(result));
+      // Numbers and Booleans keep their text form; anything else (text in a numeric column, which
+      // SQLite allows, a date) becomes a string literal for the database to take or refuse.
+      if (Value.get_if<bool>() == nullptr && !is_sql_number(result)) result = SqlQuote(result);
       break;
   }
   if (result.empty()) return "Null";

@@ -400,7 +400,8 @@ class RealDatabaseTest : public ::testing::TestWithParam<Backend> {
       OVIK_REQUIRE_PG_SERVER(pg_);
       connection_string_ = pg_->connection_string();
     } else {
-      connection_string_ = "Provider=SQLite;Data Source=" + (dir_.path() / "test.db").string();
+      connection_string_ =
+          "Provider=SQLite;Data Source=" + (dir_.path() / "test.db").string() + ";Create If Missing=True";
     }
     static int serial = 0;
     table_ = "t" + std::to_string(::getpid()) + "_" + std::to_string(++serial);
@@ -449,6 +450,23 @@ TEST_P(RealDatabaseTest, ConnectDisconnectAndKindOfDatabase) {
   EXPECT_NE(db_->get_Connection(), kept);  // every Connect that runs makes a new connection
 }
 
+// The data-access layer's own errors are no provider errors: Connect and Disconnect return False
+// with the error's own number, as for any failure without provider errors, and raise nothing.
+TEST_P(RealDatabaseTest, OwnErrorsOfTheDataAccessLayerAreReturnedNotRaised) {
+  db_->get_Connection()->Close();  // a client closed the shared connection
+  EXPECT_FALSE(db_->Disconnect());
+  EXPECT_EQ(db_->get_ErrorCD(), 3704);
+  EXPECT_EQ(db_->get_ErrorMsg(), "Operation is not allowed when the object is closed.");
+  EXPECT_TRUE(db_->get_Usable());  // a failed Disconnect keeps the object as it was
+
+  Ref<clsDatabase> other = make_object<clsDatabase>();
+  other->put_ConnectionTimeout(-1);
+  EXPECT_FALSE(other->Connect(connection_string_, HowToConnectEnum::ConnectByConnectionString));
+  EXPECT_EQ(other->get_ErrorCD(), 3001);
+  EXPECT_FALSE(other->get_ErrorMsg().empty());
+  EXPECT_FALSE(other->get_Usable());
+}
+
 // Values that must come back exactly as written, through the literals and one statement per row.
 TEST_P(RealDatabaseTest, RecordToDatabaseRoundTripAndStopAtTheFailingRow) {
   create_table("CD integer primary key, NM varchar(4000), DT timestamp");
@@ -481,6 +499,32 @@ TEST_P(RealDatabaseTest, RecordToDatabaseRoundTripAndStopAtTheFailingRow) {
   back->MoveNext();
   EXPECT_EQ(value(back, "NM").to_string().size(), 4000u);
   EXPECT_TRUE(value(back, "DT").is_null());
+}
+
+// Binary values travel as the database's own hex literal, every byte value included.
+TEST_P(RealDatabaseTest, RecordToDatabaseWritesBinaryValuesWhole) {
+  create_table(GetParam() == Backend::PostgreSQL ? "CD integer, BIN bytea" : "CD integer, BIN blob");
+  std::string bytes = "'); drop table " + table_ + "; --";
+  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+  Ref<_Recordset> rs = new_recordset();
+  rs->get_Fields()->Append("CD", ado::adInteger, 4, 0);
+  rs->get_Fields()->Append("BIN", ado::adLongVarBinary, 0, ado::adFldIsNullable);
+  rs->put_CursorLocation(ado::adUseClient);
+  rs->Open(Variant(), Variant(), ado::adOpenStatic, ado::adLockOptimistic, -1);
+  for (const Variant& value : {Variant(bytes), Variant(Null{})}) {
+    rs->AddNew();
+    rs->get_Fields()->get_Item(Variant("CD"))->put_Value(Variant(std::int32_t{rs->get_RecordCount() + 1}));
+    rs->get_Fields()->get_Item(Variant("BIN"))->put_Value(value);
+    rs->Update();
+  }
+  std::string prefix = " ";
+  EXPECT_TRUE(db_->RecordToDatabase(table_, rs, prefix));
+  Ref<_Recordset> back =
+      db_->OpenReadOnlyRecordset("select CD, BIN from " + table_ + " order by CD", ado::adUseClient, 0);
+  ASSERT_EQ(back->get_RecordCount(), 2);
+  EXPECT_EQ(value(back, "BIN").to_string(), bytes);
+  back->MoveNext();
+  EXPECT_TRUE(value(back, "BIN").is_null());
 }
 
 // A NUL character cannot travel inside SQL text: the row is refused or written whole, never cut.
@@ -530,6 +574,24 @@ TEST_P(RealDatabaseTest, ChangeRecordsetCopiesFromTheCurrentRowOn) {
   create_table("CD integer, NM varchar(20), AMT numeric(10,2)");
   EXPECT_TRUE(db_->RecordToDatabase(table_, copy, prefix));
   EXPECT_EQ(count_rows(), 3);
+  execute("drop table " + source_table);
+}
+
+// A forward-only recordset that was read on is written whole: it starts over by running its query again.
+TEST_P(RealDatabaseTest, RecordToDatabaseWritesAnAdvancedForwardOnlyRecordsetWhole) {
+  create_table("CD integer primary key, NM varchar(20)");
+  for (int i = 1; i <= 3; ++i) execute("insert into " + table_ + " values(" + std::to_string(i) + ", 'n')");
+  Ref<_Recordset> rs = db_->OpenForwardOnlyRecordset("select CD, NM from " + table_ + " order by CD");
+  rs->MoveNext();
+  rs->MoveNext();
+  const std::string source_table = table_;
+  table_ += "c";
+  create_table("CD integer, NM varchar(20)");
+  std::string prefix = " ";
+  EXPECT_TRUE(db_->RecordToDatabase(table_, rs, prefix));
+  EXPECT_TRUE(rs->get_EOF());
+  EXPECT_EQ(count_rows(), 3);
+  rs.reset();
   execute("drop table " + source_table);
 }
 
@@ -639,6 +701,46 @@ INSTANTIATE_TEST_SUITE_P(Backends, RealDatabaseTest, ::testing::Values(Backend::
                            return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
                          });
 
+// SQLite lets a numeric column hold text; read back, such a value is text in an integer field, and
+// it goes into the statement as a string literal, never as SQL.
+TEST(RecordToDatabaseInjectionTest, TextInANumericColumnIsAStringLiteral) {
+  TempDir dir;
+  Ref<clsDatabase> db = make_object<clsDatabase>();
+  ASSERT_TRUE(db->Connect("Provider=SQLite;Data Source=" + dir.str() + "/inj.db;Create If Missing=True",
+                          HowToConnectEnum::ConnectByConnectionString));
+  Variant affected;
+  Ref<_Connection> cn = db->get_Connection();
+  cn->Execute("create table victim (v integer)", affected, -1);
+  cn->Execute("insert into victim values (1)", affected, -1);
+  cn->Execute("create table source (a integer, b integer, c integer)", affected, -1);
+  cn->Execute("create table target (a integer, b integer, c integer)", affected, -1);
+  cn->Execute("insert into source values ('1,NULL,NULL); delete from victim; --', 2, 3)", affected, -1);
+  Ref<_Recordset> rs = db->OpenReadOnlyRecordset("select a, b, c from source", ado::adUseClient, 0);
+  ASSERT_EQ(rs->get_Fields()->get_Item(Variant("a"))->get_Type(), ado::adInteger);
+  std::string prefix = " ";
+  EXPECT_TRUE(db->RecordToDatabase("target", rs, prefix));
+  Ref<_Recordset> victim = db->OpenForwardOnlyRecordset("select count(*) from victim");
+  EXPECT_EQ(victim->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_i32(), 1);
+  Ref<_Recordset> target = db->OpenForwardOnlyRecordset("select a from target");
+  EXPECT_EQ(target->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_string(),
+            "1,NULL,NULL); delete from victim; --");
+}
+
+// ConnectionTimeout reaches an ODBC driver as its login time-out, 0 (no limit) included: left
+// unset, the driver's own default could end a login that the caller allowed all the time it needs.
+TEST(ConnectionTimeoutTest, ReachesTheOdbcDriverAsItsLoginTimeoutZeroIncluded) {
+  for (const std::int32_t seconds : {0, 7}) {
+    Ref<clsDatabase> db = make_object<clsDatabase>();
+    if (seconds != 0) db->put_ConnectionTimeout(seconds);  // 0 is the default
+    const RaisedError e = error_of([&] {
+      db->Connect("Provider=MSDASQL;Driver=" OVIK_FAKE_ODBC_DRIVER,
+                  HowToConnectEnum::ConnectByConnectionString);
+    });
+    EXPECT_EQ(e.number(), 60000);
+    EXPECT_EQ(db->get_ErrorMsg(), "【ConnectDataBase】 login timeout " + std::to_string(seconds));
+  }
+}
+
 // Connecting fails: the completion event first, then 60000 with the labelled provider text.
 struct FailedConnect {
   const char* name;
@@ -668,6 +770,12 @@ std::vector<FailedConnect> failed_connects() {
                                            (d.path() / "no/such/x.db").string());
        },
        ""},
+      // A missing file is an unknown database (8001 as ErrorCD), never a new, empty one.
+      {"MissingSqliteFile",
+       [](const TempDir& d) {
+         return std::optional<std::string>("Provider=SQLite;Data Source=" + (d.path() / "store.db").string());
+       },
+       "08001"},
       {"NotADatabase",
        [](const TempDir& d) {
          return std::optional<std::string>("Provider=SQLite;Data Source=" +
@@ -726,7 +834,7 @@ TEST_P(FailedConnectTest, EventFirstThen60000) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FailedConnectTest, ::testing::Range(0, 6), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Cases, FailedConnectTest, ::testing::Range(0, 7), [](const auto& info) {
   return std::string(failed_connects()[static_cast<std::size_t>(info.param)].name);
 });
 

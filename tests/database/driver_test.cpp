@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "database/access/sqlite/sqlite_driver.h"
+#include "support/fake_platform.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -57,6 +58,13 @@ std::string describe(const std::vector<Diagnostic>& diagnostics) {
   return out;
 }
 
+// Statement text as a message shows it: NUL characters spelled out.
+std::string describe_text(const std::string& sql) {
+  std::string out;
+  for (const char c : sql) out += c == '\0' ? std::string("\\0") : std::string(1, c);
+  return out;
+}
+
 // AddressSanitizer keeps freed memory in quarantine, so the process grows regardless.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kResidentSizeIsMeaningful = false;
@@ -78,7 +86,7 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     switch (GetParam()) {
       case Backend::kSqliteFile:
-        connection_ = "Provider=SQLite;Data Source=" + dir_.str() + "/test.db";
+        connection_ = "Provider=SQLite;Data Source=" + dir_.str() + "/test.db;Create If Missing=True";
         break;
       case Backend::kSqliteMemory:
         connection_ = "Provider=SQLite.1;Data Source=:memory:";
@@ -347,6 +355,31 @@ TEST_P(DriverTest, FailuresCarryTheEnginesSqlstate) {
   EXPECT_EQ(count("drv_keys"), 1);
 }
 
+// Statement text ends at its first NUL character, as the server drivers read it: what follows
+// never runs, and a literal cut open by it is a syntax error.
+TEST_P(DriverTest, StatementTextEndsAtItsFirstNul) {
+  using namespace std::string_literals;
+  for (const std::string& sql :
+       {"SELECT 1;\0"s, "SELECT 1 \0 SELECT 2"s, "SELECT 1 \0 '"s, "SELECT 1\0\0"s}) {
+    const auto rows = query(sql);
+    ASSERT_EQ(rows.size(), 1u) << describe_text(sql);
+    EXPECT_EQ(rows[0][0], Value(std::int64_t{1})) << describe_text(sql);
+  }
+  EXPECT_EQ(run("  \0 SELECT 2"s).cursor, nullptr);
+
+  run("CREATE TABLE drv_nul (v VARCHAR(10))");
+  const auto diagnostics =
+      failure_of([&] { run("INSERT INTO drv_nul VALUES ('a\0'); DROP TABLE drv_nul"s); });
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].sqlstate.substr(0, 2), "42") << describe(diagnostics);
+  EXPECT_EQ(count("drv_nul"), 0);
+
+  // The server driver refuses a statement that is empty up to its NUL; SQLite runs nothing.
+  if (!postgres()) {
+    EXPECT_EQ(run("\0"s).rows_affected, 0);
+  }
+}
+
 TEST_P(DriverTest, ParameterCountMustMatchTheMarkers) {
   for (const auto& parameters :
        {std::vector<Value>{}, std::vector<Value>{std::int64_t{1}, std::int64_t{2}}}) {
@@ -522,8 +555,13 @@ TEST(SqliteDriverTest, MapsResultCodesToSqlstates) {
 }
 
 std::unique_ptr<Driver> open_sqlite(const std::string& path, int timeout = 0) {
-  return open_driver(ConnectionString::parse("Provider=SQLite;Data Source=\"" + path + "\""),
-                     OpenOptions{timeout});
+  return open_driver(
+      ConnectionString::parse("Provider=SQLite;Data Source=\"" + path + "\";Create If Missing=True"),
+      OpenOptions{timeout});
+}
+
+std::vector<Diagnostic> sqlite_open_failure(const std::string& connection) {
+  return failure_of([&] { open_driver(ConnectionString::parse("Provider=SQLite;" + connection)); });
 }
 
 TEST(SqliteDriverTest, CreatesTheFileInWalMode) {
@@ -561,6 +599,71 @@ TEST(SqliteDriverTest, MissingFolderAndForeignFilesAreProviderErrors) {
   EXPECT_EQ(
       failure_of([] { open_driver(ConnectionString::parse("Provider=SQLite;Data Source=")); }).at(0).sqlstate,
       "08001");
+}
+
+// A missing file is an unknown database, as a server would say, so a mistyped path never turns
+// into a new, empty database; creating one takes an explicit item.
+TEST(SqliteDriverTest, AMissingFileIsAnUnknownDatabaseUnlessCreationIsAsked) {
+  testing::TempDir dir;
+  const auto path = dir.str() + "/store.db";
+  auto diagnostics = sqlite_open_failure("Data Source=" + path);
+  ASSERT_EQ(diagnostics.size(), 1u);
+  EXPECT_EQ(diagnostics[0].sqlstate, "08001");
+  EXPECT_EQ(diagnostics[0].native & 0xFF, 14);  // SQLITE_CANTOPEN
+  EXPECT_NE(diagnostics[0].message.find("\"" + path + "\" does not exist"), std::string::npos)
+      << describe(diagnostics);
+  EXPECT_NE(diagnostics[0].message.find("Create If Missing=True"), std::string::npos);
+  // A trailing blank names another file: refused too, not created beside the real one.
+  open_sqlite(path);
+  diagnostics = sqlite_open_failure("Data Source=\"" + path + " \"");
+  EXPECT_NE(diagnostics.at(0).message.find("does not exist"), std::string::npos) << describe(diagnostics);
+  for (const char* no : {"False", "no", "0", ""}) {
+    EXPECT_FALSE(sqlite_open_failure("Data Source=" + dir.str() + "/b.db;Create If Missing=" + no).empty());
+  }
+  diagnostics = sqlite_open_failure("Data Source=" + dir.str() + "/b.db;create if missing=perhaps");
+  EXPECT_NE(diagnostics.at(0).message.find("True or False"), std::string::npos) << describe(diagnostics);
+  EXPECT_EQ(std::vector<std::string>(), [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(entry.path().filename().string());
+    std::erase_if(names, [](const std::string& n) { return n.starts_with("store.db"); });
+    return names;
+  }());
+
+  for (const char* yes : {"True", "YES", "1"}) {
+    const auto created = dir.str() + "/new_" + yes + ".db";
+    open_driver(
+        ConnectionString::parse("Provider=SQLite;Data Source=" + created + ";Create If Missing=" + yes));
+    EXPECT_TRUE(std::filesystem::exists(created)) << yes;
+  }
+  // An existing file opens without the item, also an empty one (a database without tables).
+  EXPECT_NO_THROW(open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + path)));
+  const auto empty = dir.write("empty.db", "");
+  EXPECT_NO_THROW(open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + empty)));
+}
+
+TEST(SqliteDriverTest, RelativeDataSourcesLieInTheApplicationFolder) {
+  testing::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "bin");
+  std::filesystem::create_directories(dir.path() / "data");
+  {
+    testing::FakeModule module(dir.str() + "/bin");
+    auto driver =
+        open_driver(ConnectionString::parse("Provider=SQLite;Data Source=data/app.db;Create If Missing=1"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "data" / "app.db"));
+    EXPECT_EQ(driver->database_name(), "app");
+    const auto diagnostics = sqlite_open_failure("Data Source=data/other.db");
+    EXPECT_NE(diagnostics.at(0).message.find(dir.str() + "/bin/../data/other.db"), std::string::npos)
+        << describe(diagnostics);
+    EXPECT_NO_THROW(open_driver(ConnectionString::parse("Provider=SQLite;Data Source=:memory:")));
+  }
+  {
+    testing::FakeModule unknown("");
+    const auto diagnostics = sqlite_open_failure("Data Source=data/app.db");
+    EXPECT_EQ(diagnostics.at(0).sqlstate, "08001");
+    EXPECT_NE(diagnostics.at(0).message.find("application folder is unknown"), std::string::npos)
+        << describe(diagnostics);
+  }
 }
 
 TEST(SqliteDriverTest, ASecondWriterWaitsForTheBusyTimeoutThenGivesUp) {

@@ -202,12 +202,78 @@ TEST_F(LiteralsTest, GetValueStringByFieldTypeClass) {
       {Variant(DateTime{ole}), ado::adDate, "'2024/01/05 09:03:00'"},
       {Variant("2024/1/5"), ado::adDBDate, "'2024/01/05 00:00:00'"},
       {Variant("not a date"), ado::adDBTime, "NULL"},
-      {Variant("text"), ado::adInteger, "text"},  // the other class passes text through
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.result) + " / type " + std::to_string(c.type));
     EXPECT_EQ(db->GetValueString(c.value, c.type), c.result);
   }
+}
+
+// A value of the other class goes in unquoted only when it is a number (or a Boolean): text in a
+// numeric column, which SQLite allows, becomes a string literal and can never end the statement.
+TEST_F(LiteralsTest, GetValueStringQuotesWhatIsNotANumber) {
+  Ref<clsDatabase> db = connected("SQLite");
+  platform::CivilDateTime when{2024, 1, 5, 9, 3, 0};
+  double ole = 0;
+  ASSERT_TRUE(platform::ole_from_civil(when, ole));
+  struct Case {
+    Variant value;
+    std::string result;
+  };
+  const std::vector<Case> cases = {
+      {Variant("12"), "12"},
+      {Variant("-0.5"), "-0.5"},
+      {Variant("+.5e-3"), "+.5e-3"},
+      {Variant("7."), "7."},
+      {Variant(1e20), "1E+20"},
+      {Variant(false), "False"},
+      {Variant("1,NULL,NULL); delete from victim; --"), "'1,NULL,NULL); delete from victim; --'"},
+      {Variant("1;"), "'1;'"},
+      {Variant("text"), "'text'"},
+      {Variant("it's"), "'it''s'"},
+      {Variant(" 12"), "' 12'"},
+      {Variant("1,5"), "'1,5'"},
+      {Variant("0x10"), "'0x10'"},
+      {Variant("1e"), "'1e'"},
+      {Variant("."), "'.'"},
+      {Variant("-"), "'-'"},
+      {Variant("True"), "'True'"},  // text, not a Boolean
+      {Variant(std::string("1\0;", 3)), std::string("'1\0;'", 5)},
+      {Variant(DateTime{ole}), "'2024/01/05 9:03:00'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value.to_string());
+    for (const std::int32_t type :
+         {ado::adInteger, ado::adNumeric, ado::adDouble, ado::adBoolean, 72 /* GUID */}) {
+      EXPECT_EQ(db->GetValueString(c.value, type), c.result) << "type " << type;
+    }
+  }
+}
+
+// Binary values are written as the connected database's own hex literal, chosen by its provider.
+TEST_F(LiteralsTest, BinaryValuesBecomeTheDatabasesHexLiteral) {
+  const Variant bytes(std::string("\0\xff');--", 7));
+  struct Case {
+    const char* provider;
+    const char* result;
+  };
+  const std::vector<Case> cases = {
+      {"SQLite", "X'00FF27293B2D2D'"},
+      {"SQLOLEDB.1", "0x00FF27293B2D2D"},
+      {"Microsoft.Jet.OLEDB.4.0", "0x00FF27293B2D2D"},
+      {"OraOLEDB.Oracle.1", "hextoraw('00FF27293B2D2D')"},
+      {"MSDASQL.1", "E'\\\\x00FF27293B2D2D'::bytea"},
+  };
+  for (const Case& c : cases) {
+    Ref<clsDatabase> db = connected(c.provider);
+    for (const std::int32_t type : {ado::adBinary, ado::adVarBinary, ado::adLongVarBinary}) {
+      EXPECT_EQ(db->GetValueString(bytes, type), c.result) << c.provider << " type " << type;
+      EXPECT_EQ(db->GetValueString(Variant(Null{}), type), "Null");
+      EXPECT_EQ(db->GetValueString(Variant(""), type), "Null");
+    }
+  }
+  // Which form is right depends on the database: without a connection there is no answer.
+  EXPECT_EQ(error_of([&] { make_object<clsDatabase>()->GetValueString(bytes, ado::adBinary); }), 91);
 }
 
 // The user's settings read the input; the SQL text always carries a "." decimal point, or a value

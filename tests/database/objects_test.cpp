@@ -96,11 +96,11 @@ class ObjectsTest : public ::testing::TestWithParam<Backend> {
       OVIK_REQUIRE_PG_SERVER(server_);
       connection_string_ = server_->connection_string();
     } else {
-      connection_string_ = "Provider=SQLite;Data Source=" + dir_.str() + "/objects.db";
+      connection_string_ = "Provider=SQLite;Data Source=" + dir_.str() + "/objects.db;Create If Missing=True";
     }
     cn_ = new_connection();
     cn_->Open(connection_string_, "", "", -1);
-    for (const char* table : {"obj_items", "obj_types", "obj_nokey"})
+    for (const char* table : {"obj_items", "obj_types", "obj_nokey", "obj_gone"})
       exec(std::string("DROP TABLE IF EXISTS ") + table);
     exec("CREATE TABLE obj_items (id INTEGER PRIMARY KEY, nm VARCHAR(20) NOT NULL, price NUMERIC(10,2))");
     exec("INSERT INTO obj_items VALUES (1, 'apple', 1.50), (2, 'pear', 2.25), (3, 'plum', NULL)");
@@ -197,14 +197,19 @@ TEST_P(ObjectsTest, FailuresFillErrorsBeforeTheCompletionEventAndTheRaise) {
   EXPECT_EQ(cn_->get_Errors()->get_Count(), 0) << "a successful call starts from no errors";
   EXPECT_EQ(raised([&] { cn_->get_Errors()->get_Item(0); }).number(), err::kInvalidArgument);
 
-  // A closed connection refuses, and says so in Errors too; its streaming rows are gone.
+  // A closed connection refuses with its own error, which is no provider diagnostic: Errors stays
+  // empty, as for every refusal of the objects themselves. Its streaming rows are gone.
   auto stream = exec("SELECT id FROM obj_items");
   cn_->Close();
   EXPECT_EQ(raised([&] { value(stream, "id"); }).number(), access::kConnectionUnusable);
   EXPECT_EQ(raised([&] { exec("SELECT 1"); }).number(), access::kObjectClosed);
-  EXPECT_EQ(cn_->get_Errors()->get_Item(0)->get_Number(), access::kObjectClosed);
+  EXPECT_EQ(cn_->get_Errors()->get_Count(), 0);
   EXPECT_EQ(raised([&] { cn_->Close(); }).number(), access::kObjectClosed);
   EXPECT_EQ(raised([&] { cn_->CommitTrans(); }).number(), access::kObjectClosed);
+  EXPECT_EQ(raised([&] { cn_->put_ConnectionTimeout(-1); }).number(), access::kBadArguments);
+  EXPECT_EQ(raised([&] { open("SELECT id FROM obj_items", adOpenStatic, adLockReadOnly); }).number(),
+            access::kConnectionUnusable);
+  EXPECT_EQ(cn_->get_Errors()->get_Count(), 0);
 }
 
 TEST_P(ObjectsTest, TransactionsCommitAndRollBack) {
@@ -248,7 +253,8 @@ TEST_P(ObjectsTest, NavigationAndRecordCountFollowTheCursorType) {
     if (!c.scrolls) {
       EXPECT_EQ(raised([&] { rs->MovePrevious(); }).number(), access::kCannotFetchBackward);
       EXPECT_EQ(raised([&] { rs->MoveLast(); }).number(), access::kCannotFetchBackward);
-      EXPECT_EQ(raised([&] { rs->MoveFirst(); }).number(), access::kCannotFetchBackward);
+      rs->MoveFirst();  // runs the query again
+      EXPECT_EQ(value(rs, "nm").to_string(), "apple");
       continue;
     }
     rs->MoveLast();
@@ -265,6 +271,63 @@ TEST_P(ObjectsTest, NavigationAndRecordCountFollowTheCursorType) {
   auto empty = open("SELECT id FROM obj_items WHERE id < 0", adOpenForwardOnly, adLockReadOnly);
   EXPECT_TRUE(empty->get_BOF());
   EXPECT_TRUE(empty->get_EOF());
+}
+
+// A forward-only recordset that has moved on gets back to its first row by running its query
+// again: the rows are those of the database now, and the run has its events as any other.
+TEST_P(ObjectsTest, MoveFirstRunsAForwardOnlyQueryAgain) {
+  auto recorder = Recorder::make();
+  cn_.as<IConnectionPointContainer>()->Advise(ConnectionEvents::IID, recorder.get());
+  auto ids = [&](const Ref<_Recordset>& rs) {
+    std::vector<std::int32_t> out;
+    for (; !rs->get_EOF(); rs->MoveNext()) out.push_back(value(rs, "id").to_i32());
+    return out;
+  };
+  for (const bool from_execute : {false, true}) {
+    SCOPED_TRACE(from_execute ? "Connection.Execute" : "Recordset.Open");
+    const std::string sql = "SELECT id, nm FROM obj_items WHERE id < 10 ORDER BY id";
+    auto rs = from_execute ? exec(sql) : open(sql, adOpenForwardOnly, adLockReadOnly);
+    Ref<Field> kept = rs->get_Fields()->get_Item("id");
+    rs->MoveNext();
+    exec("INSERT INTO obj_items VALUES (" + std::string(from_execute ? "5" : "4") + ", 'fig', NULL)");
+    recorder->lines.clear();
+    rs->MoveFirst();
+    ASSERT_EQ(recorder->lines.size(), 2u);
+    EXPECT_EQ(recorder->lines[0].rfind("WillExecute", 0), 0u) << recorder->lines[0];
+    EXPECT_EQ(recorder->lines[1].rfind("ExecuteComplete", 0), 0u) << recorder->lines[1];
+    EXPECT_FALSE(rs->get_BOF());
+    EXPECT_EQ(kept->get_Value().to_i32(), 1);  // fields taken before stay usable
+    EXPECT_EQ(ids(rs).size(), from_execute ? 5u : 4u);
+    rs->MoveFirst();
+    rs->MoveFirst();  // at the first row already: nothing runs
+    EXPECT_EQ(ids(rs).size(), from_execute ? 5u : 4u);
+  }
+
+  auto limited = new_recordset();
+  limited->put_MaxRecords(2);
+  limited->put_ActiveConnection(cn_);
+  limited->Open("SELECT id FROM obj_items ORDER BY id", Variant(), adOpenForwardOnly, adLockReadOnly, -1);
+  EXPECT_EQ(ids(limited).size(), 2u);
+  limited->MoveFirst();
+  EXPECT_EQ(ids(limited).size(), 2u);
+
+  // Running it again can fail as the first run could: Errors, the event, the raise.
+  exec("CREATE TABLE obj_gone (a INTEGER)");
+  exec("INSERT INTO obj_gone VALUES (1), (2)");
+  auto gone = open("SELECT a FROM obj_gone", adOpenForwardOnly, adLockReadOnly);
+  gone->MoveNext();
+  gone->MoveNext();
+  ASSERT_TRUE(gone->get_EOF());
+  exec("DROP TABLE obj_gone");
+  recorder->lines.clear();
+  EXPECT_EQ(raised([&] { gone->MoveFirst(); }).number(), access::kNoSuchTable);
+  EXPECT_GE(cn_->get_Errors()->get_Count(), 1);
+  ASSERT_EQ(recorder->lines.size(), 2u);
+  EXPECT_EQ(recorder->lines[1].rfind("ExecuteComplete -1 rs status=2", 0), 0u) << recorder->lines[1];
+  EXPECT_TRUE(gone->get_EOF());
+
+  cn_->Close();
+  EXPECT_EQ(raised([&] { limited->MoveFirst(); }).number(), access::kConnectionUnusable);
 }
 
 TEST_P(ObjectsTest, MaxRecordsLimitsEveryCursor) {
@@ -360,6 +423,7 @@ TEST_P(ObjectsTest, TableRecordsetsInsertAndUpdateByKey) {
   exec("DELETE FROM obj_items WHERE id = 1");
   rs->get_Fields()->get_Item("nm")->put_Value("ghost");
   EXPECT_EQ(raised([&] { rs->Update(); }).number(), access::kRowNotFound);
+  EXPECT_EQ(cn_->get_Errors()->get_Count(), 1);  // reported as the provider would
   rs->CancelUpdate();
 }
 

@@ -43,6 +43,12 @@ std::string database_section(const std::string& name, const std::string& file, c
 
 class SystemInfoTest : public ::testing::Test {
  protected:
+  // The databases the settings name exist (empty files are empty SQLite databases): a missing
+  // one would not be created.
+  void SetUp() override {
+    for (const char* name : {"app.db", "master.db", "m.db", "store.db"})
+      dir_.write(std::string("data/") + name, "");
+  }
   // The library's folder exists; "../ini" is reached through it.
   void write_settings(const std::string& text) {
     std::filesystem::create_directories(dir_.path() / "app/bin");
@@ -136,6 +142,22 @@ TEST_F(SystemInfoTest, OpensClosesAndReopensTheDatabases) {
   EXPECT_EQ(rs->get_Fields()->get_Item(Variant(0))->get_Value().to_i32(), 1);
 }
 
+// A client that closed a shared connection makes that database's Disconnect return False; the
+// others still close.
+TEST_F(SystemInfoTest, CloseDatabaseGoesOnAfterAClientClosedAConnection) {
+  standard_settings();
+  auto si = make();
+  si->OpenDatabase();
+  Ref<_clsDatabase> app = si->get_Database(), master = si->get_DatabaseOfTM();
+  ASSERT_TRUE(app && master);
+  app->get_Connection()->Close();
+  EXPECT_NO_THROW(si->CloseDatabase());
+  EXPECT_EQ(app->get_ErrorCD(), 3704);
+  EXPECT_FALSE(master->get_Usable());
+  EXPECT_FALSE(si->get_Database());
+  EXPECT_FALSE(si->get_DatabaseOfTM());
+}
+
 TEST_F(SystemInfoTest, ASectionThatCannotBePreparedShowsOneNotice) {
   std::filesystem::create_directories(dir_.path() / "data");
   // The master section lacks transaction_log: it fails although its connection settings are complete.
@@ -164,9 +186,34 @@ TEST_F(SystemInfoTest, TheStoreUsesTheGivenAddressAndTracingFollowsTheKey) {
   si->OpenDatabase();
   ASSERT_TRUE(si->get_DatabaseOfStore());
   EXPECT_TRUE(si->get_DatabaseOfStore()->get_Usable());
+  EXPECT_EQ(si->get_DatabaseOfStore()->get_Connection()->get_DefaultDatabase(), "store");
   EXPECT_TRUE(si->get_DatabaseOfStore()->get_TraceTransaction());
   EXPECT_FALSE(si->get_Database()->get_TraceTransaction());
-  EXPECT_TRUE(std::filesystem::exists(db("store.db")));
+}
+
+// A store address naming no database file opens nothing (no empty database appears, in the working
+// folder or anywhere); a relative one lies in the application folder, the parent of "ini".
+TEST_F(SystemInfoTest, TheStoreAddressNamesAnExistingFileOfTheApplicationFolder) {
+  standard_settings();
+  dir_.write("app/data/store.db", "");
+  auto si = make();
+  si->put_strGetIpAddress("data/store.db");
+  si->OpenDatabase();
+  EXPECT_TRUE(boxes_.shown.empty());
+  ASSERT_TRUE(si->get_DatabaseOfStore());
+  EXPECT_TRUE(si->get_DatabaseOfStore()->get_Usable());
+  si->CloseDatabase();
+
+  const auto working_folder = std::filesystem::current_path();
+  for (const std::string address : {"5", "data/nostore.db"}) {
+    si->put_strGetIpAddress(address);
+    si->OpenDatabase();
+    EXPECT_FALSE(si->get_DatabaseOfStore()) << address;
+    EXPECT_FALSE(std::filesystem::exists(working_folder / address)) << address;
+    EXPECT_FALSE(std::filesystem::exists(dir_.path() / "app" / address)) << address;
+    si->CloseDatabase();
+  }
+  EXPECT_EQ(boxes_.shown, (std::vector<std::string>{kNotice, kNotice}));
 }
 
 TEST_F(SystemInfoTest, TheStoreDatabaseOnPostgreSqlIsReachedThroughItsAddress) {

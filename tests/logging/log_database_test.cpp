@@ -36,7 +36,11 @@ std::string read_text(const std::string& path) {
 
 class LogDatabaseTest : public ::testing::Test {
  protected:
-  LogDatabaseTest() { std::filesystem::create_directories(dir_.path() / "app/bin"); }
+  // The log database exists (empty): the library never creates a missing one.
+  LogDatabaseTest() {
+    std::filesystem::create_directories(dir_.path() / "app/bin");
+    dir_.write("log.db", "");
+  }
 
   std::string sqlite_string() const { return "Provider=SQLite;Data Source=" + dir_.str() + "/log.db"; }
   Ref<_Connection> open(const std::string& connection_string) {

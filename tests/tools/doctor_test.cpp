@@ -19,6 +19,7 @@ std::string complete_settings(const testing::TempDir& dir) {
   for (const char* section : {"database", "master_database", "store_database"}) {
     settings += std::string("[") + section + "]\nprovider=SQLite\nserver=" + dir.str() + "/app/" + section +
                 ".db\ndatabase_user=\npassword=\ndatabase_name=main\ntransaction_log=false\n";
+    dir.write(std::string("app/") + section + ".db", "");  // an empty file is an empty database
   }
   return settings +
          "[accountitem]\naccitem_store=1\naccitem_petty=2\n[Financial]\nserver=f\ndatabase=d\n"
@@ -85,6 +86,32 @@ TEST(Doctor, SaysWhenTheSettingsFileCannotBeRead) {
     EXPECT_EQ(report.find("missing; add under"), std::string::npos) << report;
     std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
+}
+
+// Relative SQLite files are those of the folder checked, not of the folder this program lies in;
+// a missing one is reported, never created.
+TEST(Doctor, RelativeDatabasesAreThoseOfTheCheckedFolder) {
+  testing::TempDir dir;
+  dir.write("app/ini/menu.ini", "[menu]\n");
+  std::string settings;
+  for (const char* section : {"database", "master_database", "store_database"}) {
+    settings += std::string("[") + section + "]\nprovider=SQLite\nserver=data/" + section +
+                ".db\ndatabase_user=\npassword=\ndatabase_name=main\ntransaction_log=false\n";
+  }
+  dir.write("app/ini/Brindlemark.ini", settings);
+  std::filesystem::create_directories(dir.path() / "app/bin");
+  dir.write("app/data/database.db", "");
+
+  std::ostringstream out, err;
+  EXPECT_EQ(run_doctor({dir.str() + "/app"}, out, err), 1);
+  const std::string report = out.str();
+  EXPECT_NE(report.find("ok    connection of [database] to data/database.db"), std::string::npos) << report;
+  EXPECT_NE(
+      report.find("FAIL  connection of [master_database]: 【ConnectDataBase】 The SQLite database file \"" +
+                  dir.str() + "/app/bin/../data/master_database.db\" does not exist"),
+      std::string::npos)
+      << report;
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "app/data/master_database.db"));
 }
 
 }  // namespace

@@ -82,14 +82,24 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
   try {
     const platform::ModuleInfo module = platform::Facility<platform::ModulePath>::get().module();
     const std::string app = std::filesystem::path(module.folder).parent_path().string();
-    std::filesystem::create_directories(app + "/data");
     out << "== " << module.base_name << " " << type_library_header().file_version << ", application folder " << app
         << "\n";
+    // The settings name their databases relative to the application folder; the library opens
+    // only files that exist, so the demo makes its own once, saying so.
+    std::filesystem::create_directories(app + "/data");
+    for (const char* name : {"app", "master", "store"}) {
+      const std::string relative = std::string("data/") + name + ".db";
+      if (std::filesystem::exists(app + "/" + relative)) continue;
+      Ref<_Connection> maker = new_connection();
+      maker->Open("Provider=SQLite;Data Source=" + relative + ";Create If Missing=True", "", "", -1);
+      maker->Close();
+      out << "  created the empty database " << relative << " (Create If Missing=True)\n";
+    }
 
     out << "\n== 1. The environment object (OvikEnvironment.clsSystemInfo)\n";
     Ref<_clsSystemInfo> si = create<_clsSystemInfo>("OvikEnvironment.clsSystemInfo");
     out << "  settings folder (GetIniDir): " << si->GetIniDir() << "\n";
-    si->put_strGetIpAddress(app + "/data/store.db");
+    si->put_strGetIpAddress("data/store.db");  // relative: from the application folder
     out << "  store server (strGetIpAddress): " << si->get_strGetIpAddress() << "\n";
 
     out << "\n== 2. Opening the three databases (OpenDatabase)\n";
@@ -203,7 +213,7 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
     }
     // With the log database out of reach, entries go to the day's file in the log folder.
     const std::string store_address = si->get_strGetIpAddress();
-    si->put_strGetIpAddress(app + "/no-such-folder/log.db");
+    si->put_strGetIpAddress("data/switched-off.db");  // a file that does not exist
     si->PrintApplog("demo: written while the log database is switched off", 2, "DEMO");
     si->put_strGetIpAddress(store_address);
     out << "  with the log database switched off, the entry went to a file in " << module.folder << "/log/:\n";

@@ -12,6 +12,8 @@
 #include <system_error>
 
 #include "commands.h"
+#include "database/access/connection_string.h"
+#include "database/access/sqlite/sqlite_driver.h"
 #include "database/database.h"
 #include "ovik/component.h"
 #include "ovik/environment.h"
@@ -61,7 +63,7 @@ void check_writable(Report& report, const std::string& label, const fs::path& fo
     report.fail(label + " " + folder.string(), "neither it nor its parent folder exists");
     return;
   }
-  if (access(probe_in.c_str(), W_OK | X_OK) != 0) {
+  if (::access(probe_in.c_str(), W_OK | X_OK) != 0) {
     report.fail(label + " " + folder.string(), probe_in.string() + " is not writable for this user");
     return;
   }
@@ -174,7 +176,9 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     Ref<_clsConnectString> cs = create<_clsConnectString>("OvikEnvironment.clsConnectString");
     cs->SetProvider(*provider);
-    cs->SetServer(*server);
+    // A relative SQLite file is the one of the folder checked here, wherever this program lies.
+    const bool sqlite = access::classify_provider(*provider) == access::ProviderKind::kSqlite;
+    cs->SetServer(sqlite ? access::sqlite_database_path(*server, bin.string()) : *server);
     cs->SetUser(*user);
     cs->SetPassword(*password);
     cs->SetInitialDatabase(*name);

@@ -174,7 +174,8 @@ class Driver {
 
   // Runs sql; parameters bind positionally to its "?" markers (07002 when the counts differ).
   // Text holding several statements runs them in order and answers for the last one (SQLite; an
-  // ODBC driver passes the text to its server, which may do the same).
+  // ODBC driver passes the text to its server, which may do the same). The text ends at its first
+  // NUL character: what follows is never run (the server drivers read it so).
   virtual ExecuteResult execute(std::string_view sql, std::span<const Value> parameters = {},
                                 const ExecuteOptions& options = {}) = 0;
 

@@ -139,6 +139,10 @@ void Connection::fail(const DriverError& error) {
 }
 
 void Connection::fail(std::int32_t number, const std::string& description) {
+  raise_record(ErrorRecord{number, description, "", 0, kSource});
+}
+
+void Connection::fail_as_provider(std::int32_t number, const std::string& description) {
   const ErrorRecord record{number, description, "", 0, kSource};
   errors_->fill({record});
   raise_record(record);

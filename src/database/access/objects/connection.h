@@ -5,9 +5,11 @@
 // does. Closing the connection closes the driver, which ends the cursors of streaming recordsets
 // (their next move fails); rows already held in memory stay readable.
 //
-// Failures: each member that can fail clears Errors first. A failure fills Errors (one Error per
-// diagnostic, see errors.h for the numbers), fires the member's completion event with the first
-// Error, then raises that Error. A closed connection raises 3704 with Errors filled and no event.
+// Failures: each member that can fail clears Errors first. A failure the provider reports fills
+// Errors (one Error per diagnostic, see errors.h for the numbers), fires the member's completion
+// event with the first Error, then raises that Error. Errors holds only what the provider said:
+// the objects' own refusals (3704 on a closed connection, 3001 for a bad argument, ...) are raised
+// alone, with no event, and a caller reading Errors after them finds it empty.
 // Warnings of a successful call fill Errors and fire InfoMessage with the first of them.
 // The destructor closes the link without firing Disconnect: listeners must not see an object
 // that is already ending.
@@ -68,7 +70,11 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
   [[noreturn]] void fail_execute(const DriverError& error, const Ref<_Recordset>& recordset);
   // Fills Errors from the failure and raises, without an event (writes of a recordset).
   [[noreturn]] void fail(const DriverError& error);
+  // The objects' own refusal: raised, Errors untouched.
   [[noreturn]] void fail(std::int32_t number, const std::string& description);
+  // What a provider would report although this layer found it (an update that finds no row):
+  // into Errors, then raised.
+  [[noreturn]] void fail_as_provider(std::int32_t number, const std::string& description);
   void report_info(const std::vector<Diagnostic>& info);
 
  private:

@@ -446,9 +446,54 @@ void Recordset::save_pending() {
 
 void Recordset::MoveFirst() {
   require_open();
-  if (cursor_type_ == adOpenForwardOnly && moved_) raise(kCannotFetchBackward, kBackwardText);
   save_pending();
-  if (!streaming()) position_ = 0;
+  if (streaming()) {
+    if (moved_) run_again();
+    return;
+  }
+  moved_ = false;
+  position_ = 0;
+}
+
+void Recordset::run_again() {
+  Ref<Connection> keep = connection_;  // a listener may drop our reference
+  if (!keep)
+    raise(kConnectionUnusable,
+          "The connection cannot be used to perform this operation. It is either closed or invalid in this "
+          "context.");
+  Connection& c = *keep;
+  c.clear_errors();
+  c.usable_driver();
+  const Ref<_Recordset> me = self();
+  // The old statement goes first: a server may serve one active statement per connection.
+  stream_->close();
+  stream_row_ = false;
+  c.will_execute(source_, cursor_type_, lock_type_, adOptionUnspecified, me);
+  Driver& driver = c.usable_driver();
+  ExecuteResult result;
+  try {
+    result = driver.execute(source_, {}, ExecuteOptions{c.command_timeout(), false});
+    if (!result.cursor)
+      throw DriverError("24000", 0, "The recordset's source returned no rows when run again.");
+    std::vector<FieldDef> defs;
+    for (const auto& column : result.cursor->columns()) defs.push_back(field_from_column(column, false));
+    const bool same =
+        defs.size() == defs_.size() &&
+        std::equal(defs.begin(), defs.end(), defs_.begin(), [](const FieldDef& a, const FieldDef& b) {
+          return a.name == b.name && a.type == b.type && a.defined_size == b.defined_size;
+        });
+    // Field objects that clients hold stay valid unless the query now returns other columns.
+    if (!same) set_fields(std::move(defs));
+    stream_ = std::move(result.cursor);
+    moved_ = false;
+    streamed_ = 0;
+    fetch_next();
+  } catch (const DriverError& e) {
+    stream_row_ = false;
+    c.fail_execute(e, me);
+  }
+  c.report_info(result.info);
+  c.execute_complete(result.rows_affected, me);
 }
 
 void Recordset::MoveNext() {
@@ -617,8 +662,9 @@ void Recordset::write_back() {
   try {
     ExecuteResult result = driver.execute(sql, parameters, ExecuteOptions{c.command_timeout(), false});
     if (edit_ == Edit::kChange && result.rows_affected == 0)
-      c.fail(kRowNotFound,
-             "Row cannot be located for updating. Some values may have been changed since it was last read.");
+      c.fail_as_provider(
+          kRowNotFound,
+          "Row cannot be located for updating. Some values may have been changed since it was last read.");
     c.report_info(result.info);
   } catch (const DriverError& e) {
     c.fail(e);

@@ -5,13 +5,15 @@
 // client cursors, updatable lock types, in-memory recordsets) holds its rows in memory, column by
 // column (values.h); keyset and dynamic cursors are snapshots of the rows at Open, as a static
 // cursor is. A client cursor location turns a forward-only cursor type into a static one, as
-// client cursors are always static.
+// client cursors are always static. MoveFirst on a forward-only recordset that has moved on runs
+// its query again (a streaming one; one held in memory just starts over): a statement with side
+// effects has them again.
 //
 // Writing back: a recordset opened from a query with lock type 2 or 3 whose fields come from one
 // table inserts (AddNew + Update) and updates (Value + Update) that table with bound parameters;
 // an update finds its row by the key fields (primary key, or SQLite's rowid when selected).
 // Moving off a row with pending changes saves them first. A failed write leaves the changes
-// pending (CancelUpdate drops them) and fills the connection's Errors.
+// pending (CancelUpdate drops them); what the database said about it is in the connection's Errors.
 //
 // Ownership: the Fields collection and Field objects are made once per set of fields and hold a
 // plain pointer back to their recordset, which detaches them when it ends or its fields change;
@@ -130,6 +132,9 @@ class Recordset final : public Object<Recordset, _Recordset> {
   void open_from_connection(const std::string& source, std::int32_t options);
   void load(Cursor& cursor);
   void fetch_next();
+  // A streaming recordset's way back to its first row: its query runs again, with the events of
+  // a new run, and the rows are those of the database now.
+  void run_again();
   void save_pending();
   void write_back();
   std::size_t row_count() const { return columns_.empty() ? 0 : columns_.front().size(); }

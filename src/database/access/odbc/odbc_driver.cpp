@@ -834,10 +834,10 @@ class OdbcDriver final : public Driver {
     std::u16string text = wide(odbc_connection_string(connection, drivers));
 
     link->dbc = Handle::allocate(SQL_HANDLE_DBC, link->env);
-    if (options.timeout_seconds > 0) {
-      SQLSetConnectAttrW(link->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeout_seconds)), 0);
-    }
+    // Always set, 0 included: 0 means no limit, and a driver's own default must not shorten it.
+    SQLSetConnectAttrW(
+        link->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(options.timeout_seconds, 0))), 0);
     SQLWCHAR completed[1024];
     SQLSMALLINT completed_length = 0;
     const SQLRETURN rc =

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <climits>
@@ -11,6 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+
+#include "platform/ascii.h"
+#include "platform/module_info.h"
 
 namespace ovik::access {
 namespace {
@@ -615,22 +619,43 @@ std::string file_stem(const std::string& path) {
   return std::filesystem::path(path).stem().string();
 }
 
+bool create_if_missing(const ConnectionString& connection) {
+  const auto value = connection.find(kCreateIfMissing);
+  if (!value) return false;
+  for (const char* yes : {"true", "yes", "1"})
+    if (platform::ascii_iequals(*value, yes)) return true;
+  for (const char* no : {"false", "no", "0", ""})
+    if (platform::ascii_iequals(*value, no)) return false;
+  throw DriverError("08001", 0,
+                    std::string(kCreateIfMissing) + " must be True or False, not \"" + *value + "\"");
+}
+
 class SqliteDriver final : public Driver {
  public:
   ~SqliteDriver() override { close(); }
 
   std::vector<Diagnostic> open(const ConnectionString& connection, const OpenOptions& options) override {
     if (is_open()) throw DriverError("08002", 0, "The connection is already open");
-    const std::string path = connection.get("Data Source");
-    if (path.empty()) throw DriverError("08001", 0, "Data Source names no SQLite database file");
+    const std::string source = connection.get("Data Source");
+    if (source.empty()) throw DriverError("08001", 0, "Data Source names no SQLite database file");
+    const bool create = create_if_missing(connection);
+    const std::string path =
+        sqlite_database_path(source, platform::Facility<platform::ModulePath>::get().module().folder);
 
     auto db = std::make_shared<Database>();
-    constexpr int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     const int rc = sqlite3_open_v2(path.c_str(), &db->handle, flags, nullptr);
     if (rc != SQLITE_OK) {
       const int code = db->handle != nullptr ? sqlite3_extended_errcode(db->handle) : rc;
-      std::string message = db->handle != nullptr ? sqlite3_errmsg(db->handle) : sqlite3_errstr(rc);
       const int system_error = db->handle != nullptr ? sqlite3_system_errno(db->handle) : 0;
+      // As a server answers for an unknown database: a mistyped name must not become a new,
+      // empty database that the program then fills unnoticed.
+      if (!create && (code & 0xFF) == SQLITE_CANTOPEN && system_error == ENOENT) {
+        throw DriverError("08001", code,
+                          "The SQLite database file \"" + path + "\" does not exist (add " +
+                              kCreateIfMissing + "=True to the connection string to create it)");
+      }
+      std::string message = db->handle != nullptr ? sqlite3_errmsg(db->handle) : sqlite3_errstr(rc);
       message += ": " + path;
       if (system_error != 0) message += std::string(" (") + std::strerror(system_error) + ")";
       std::string state = sqlite_sqlstate(code, message);
@@ -663,6 +688,9 @@ class SqliteDriver final : public Driver {
     db.set_busy(options.timeout_seconds > 0 ? milliseconds(options.timeout_seconds) : db.default_busy_ms);
     DeadlineScope deadline(db, options.timeout_seconds);
 
+    // The text ends at its first NUL, as the server drivers read it: SQLite's parser stops there
+    // too, and the rest could never be reached.
+    sql = sql.substr(0, sql.find('\0'));
     ExecuteResult result;
     std::size_t next_parameter = 0;
     const char* text = sql.data();
@@ -673,9 +701,10 @@ class SqliteDriver final : public Driver {
       const char* rest = nullptr;
       const int rc = sqlite3_prepare_v2(db.handle, text, static_cast<int>(end - text), &raw, &rest);
       if (rc != SQLITE_OK) throw_statement_error(db, rc);
+      StatementPtr statement(raw);
+      if (rest == nullptr || rest <= text) break;  // nothing consumed: nothing more can run
       text = rest;
       if (raw == nullptr) continue;  // only a comment
-      StatementPtr statement(raw);
       ran_any = true;
       const bool last = only_trivia(rest, end);
 
@@ -764,6 +793,20 @@ class SqliteDriver final : public Driver {
 }  // namespace
 
 std::unique_ptr<Driver> make_sqlite_driver() { return std::make_unique<SqliteDriver>(); }
+
+// A copied application folder takes its databases along; the working folder is whatever the
+// program was started from and never counts. ".." is left to the file system, exactly as the
+// settings folder is found.
+std::string sqlite_database_path(const std::string& source, std::string library_folder) {
+  if (source.empty() || source == ":memory:" || source.front() == '/') return source;
+  if (library_folder.empty()) {
+    throw DriverError(
+        "08001", 0,
+        "The application folder is unknown, so the relative Data Source \"" + source + "\" names no file");
+  }
+  if (library_folder.back() != '/') library_folder += '/';
+  return library_folder + "../" + source;
+}
 
 std::string sqlite_sqlstate(int extended_code, std::string_view message) {
   switch (extended_code & 0xFF) {

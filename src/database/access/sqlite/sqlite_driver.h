@@ -1,5 +1,8 @@
 // The embedded driver over libsqlite3 (Provider=SQLite; Data Source = the database file or
-// ":memory:"). A missing file is created; its folder is not.
+// ":memory:"). A relative path is taken from the application folder, the parent of the settings
+// folder (the library's folder + "/.."), never from the working folder. A missing file fails the
+// open (08001) unless the connection string says "Create If Missing=True" (also Yes or 1); the
+// file's folder is never created.
 //
 // The database is opened with WAL journaling and synchronous=NORMAL: a crashing program loses
 // nothing that was committed, readers never wait for the writer, and an autocommit statement
@@ -25,6 +28,14 @@
 namespace ovik::access {
 
 std::unique_ptr<Driver> make_sqlite_driver();
+
+// The connection string item that lets the driver create a missing database file.
+inline constexpr const char* kCreateIfMissing = "Create If Missing";
+
+// The file a Data Source names for a library lying in library_folder: an absolute path or
+// ":memory:" as given, a relative one below library_folder + "/..". Throws DriverError (08001)
+// for a relative one when the folder is unknown (empty).
+std::string sqlite_database_path(const std::string& source, std::string library_folder);
 
 // The SQLSTATE closest to an SQLite extended result code; the message tells the kinds of the
 // generic SQLITE_ERROR apart (syntax, missing table, missing column, ...).
