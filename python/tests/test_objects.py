@@ -28,6 +28,8 @@ def setUpModule():
     built = Path(os.environ.get(ovik._capi.ENVIRONMENT_VARIABLE) or ovik.find_library())
     (APP / "bin").mkdir()
     (APP / "data").mkdir()
+    for database in ("app.db", "master.db"):
+        (APP / "data" / database).touch()  # an empty file is an empty database
     # The library and its sibling module, linked under the names the loader and the manifest use.
     os.symlink(built.resolve(), APP / "bin" / ovik._capi.LIBRARY_FILE)
     for sibling in ("libOvik2Master.so.2", "Ovik2Environment.manifest"):

@@ -52,6 +52,8 @@ TEST(EarlyBound, OptionalParametersTakeTheDescriptionsDefaults) {
   for (const char* section : {"database", "master_database"})
     settings += std::string("[") + section + "]\nprovider=SQLite\nserver=" + dir.str() + "/data/" + section +
                 ".db\ndatabase_user=\npassword=\ndatabase_name=main\ntransaction_log=false\n";
+  for (const char* section : {"database", "master_database"})
+    dir.write(std::string("data/") + section + ".db", "");  // an empty file is an empty database
   dir.write("app/ini/Brindlemark.ini", settings);
   testing::FakeModule module(dir.str() + "/app/bin");
 

@@ -57,7 +57,7 @@ class FocusAndFormTest : public DesktopTest {
 TEST_F(FocusAndFormTest, TracedStatementsCarryTheNameOfTheFocusedWindow) {
   Ref<clsDatabase> db = make_object<clsDatabase>();
   db->put_TraceTransaction(true);
-  ASSERT_TRUE(db->Connect("Provider=SQLite;Data Source=" + dir_.str() + "/app/order.db",
+  ASSERT_TRUE(db->Connect("Provider=SQLite;Data Source=" + dir_.str() + "/app/order.db;Create If Missing=True",
                           HowToConnectEnum::ConnectByConnectionString));
   Variant affected;
   auto run = [&](const std::string& sql) { db->get_Connection()->Execute(sql, affected, -1); };

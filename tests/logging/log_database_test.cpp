@@ -169,11 +169,9 @@ class LogServerTest : public LogDatabaseTest, public ::testing::WithParamInterfa
       case LogServer::kPostgres: {
         const auto server = testing::PgServer::from_environment();
         OVIK_REQUIRE_PG_SERVER(server);
-        // wkLog is a fixed name: each test keeps its own in a schema of its own.
-        schema_ = "ovik_log_" + std::to_string(getpid());
+        // wkLog is a fixed name: the test's own role keeps it in the role's own schema.
         admin_ = open(server->connection_string());
-        run(admin_, "drop schema if exists " + schema_ + " cascade; create schema " + schema_);
-        log_string_ = server->connection_string() + ";ConnSettings=set search_path to " + schema_;
+        log_string_ = server->connection_string();
         ddl = "/sql/wkLog.postgresql.sql";
         break;
       }
@@ -181,12 +179,7 @@ class LogServerTest : public LogDatabaseTest, public ::testing::WithParamInterfa
     db_ = open(GetParam() == LogServer::kSqliteThroughOdbc ? sqlite_string() : log_string_);
     run(db_, read_text(std::string(OVIK_SOURCE_DIR) + ddl));
   }
-  void TearDown() override {
-    if (admin_) run(admin_, "drop schema if exists " + schema_ + " cascade");
-  }
-
   std::string log_string_;
-  std::string schema_;
   Ref<_Connection> admin_;
   Ref<_Connection> db_;
 };
@@ -393,7 +386,7 @@ TEST_P(PgLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudget) 
     db_->RollbackTrans();
   } catch (...) {
   }
-  EXPECT_EQ(column(admin_, "select count(*) from " + schema_ + ".wkLog"), std::vector<std::string>{"0"});
+  EXPECT_EQ(column(admin_, "select count(*) from wkLog"), std::vector<std::string>{"0"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, PgLockTest, ::testing::Values(LogServer::kPostgres),
