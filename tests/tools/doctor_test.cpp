@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "commands.h"
@@ -269,6 +270,7 @@ TEST_F(DoctorTest, FlagsATransactionLogThatIsNeitherTrueNorFalse) {
   auto [report, status] = doctor();
   EXPECT_EQ(status, 0) << report;  // a warning is no failure
   EXPECT_FALSE(has(report, "warn  [database]")) << report;
+  EXPECT_FALSE(has(report, "ok    [master_database] transaction_log")) << report;  // one verdict per key
   EXPECT_TRUE(has(report,
                   "\nwarn  [master_database] transaction_log: \"yes\" is neither true nor false: the library "
                   "reads it as false"))
@@ -342,7 +344,8 @@ TEST_F(DoctorTest, AProvidersMultiLineMessageStaysUnderItsCheck) {
 TEST_F(DoctorTest, JsonIsOneDocumentWithTheSameExitStatus) {
   run_sql(log_db(), read_text(kWkLogSqlite));
   settings(section("database", "SQLite", "data/app.db"),
-           section("master_database", "SQLOLEDB", "127.0.0.1,1"));
+           section("master_database", "SQLOLEDB", "127.0.0.1,1",
+                   "database_user=\npassword=\ndatabase_name=main\ntransaction_log=on\n"));
   auto [text, text_status] = doctor();
   auto [report, status] = doctor({"--json"});
   EXPECT_EQ(status, text_status);
@@ -350,11 +353,14 @@ TEST_F(DoctorTest, JsonIsOneDocumentWithTheSameExitStatus) {
   const Json document = Json::parse(report);  // one document, nothing around it
   EXPECT_EQ(document["folder"], dir_.str() + "/app");
   EXPECT_EQ(document["failed"], 1);
-  EXPECT_EQ(document["warnings"], 0);
+  EXPECT_EQ(document["warnings"], 1);
   const Json* connection = nullptr;
   const Json* provider = nullptr;
+  std::set<std::string> names;
   for (const Json& check : document["checks"]) {
     EXPECT_EQ(check.size(), 4u) << check.dump();
+    EXPECT_TRUE(names.insert(check["name"].get<std::string>()).second)
+        << "two checks named " << check["name"];
     EXPECT_TRUE(check["status"] == "ok" || check["status"] == "fail" || check["status"] == "warn" ||
                 check["status"] == "skip")
         << check.dump();

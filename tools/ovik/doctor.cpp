@@ -359,22 +359,33 @@ void check_connections(DoctorReport& report, const Ref<_clsIniFile>& ini, const 
 }
 
 void check_keys(DoctorReport& report, const Ref<_clsIniFile>& ini, const Installation& at) {
+  // One check per key: missing, a value the library cannot use, or what it holds.
+  enum class Form { kText, kWholeNumber, kTrueOrFalse };
   auto require = [&](const std::string& section, const std::string& key, const std::string& example,
-                     bool integer, const std::string& hint = {}) {
+                     Form form, const std::string& hint = {}) {
     auto value = setting(ini, section, key);
     const std::string what = "[" + section + "] " + key;
     if (!value) {
       report.add(CheckStatus::kFail, what, "missing",
                  "Add under [" + section + "]: " + key + "=" + example + (hint.empty() ? "" : "\n" + hint));
-      return value;
+      return;
     }
     std::int32_t n = 0;
-    if (integer && platform::parse_int32(*value, n) != platform::ConvStatus::Ok) {
+    if (form == Form::kWholeNumber && platform::parse_int32(*value, n) != platform::ConvStatus::Ok) {
       report.add(CheckStatus::kFail, what, "\"" + *value + "\" is not a whole number");
-      return value;
+      return;
     }
-    report.add(CheckStatus::kOk, what, key == "password" ? "set" : value->empty() ? "(empty)" : *value);
-    return value;
+    // The library traces only on "true" in any case; every other word quietly means false.
+    if (form == Form::kTrueOrFalse && platform::ascii_lower(*value) != "true" &&
+        platform::ascii_lower(*value) != "false") {
+      report.add(
+          CheckStatus::kWarn, what,
+          "\"" + *value + "\" is neither true nor false: the library reads it as false and writes no trace",
+          "Write " + key + "=true to trace this database's statements in " + trace_file(at) + ", or " + key +
+              "=false.");
+      return;
+    }
+    report.add(CheckStatus::kOk, what, value->empty() ? "(empty)" : key == "password" ? "set" : *value);
   };
 
   for (const std::string section : {"database", "master_database", "store_database"}) {
@@ -384,33 +395,24 @@ void check_keys(DoctorReport& report, const Ref<_clsIniFile>& ini, const Install
       report.add(CheckStatus::kFail, "[" + section + "] provider", "\"" + *provider + "\" is unknown",
                  provider_hint(*provider, "", at));
     } else {
-      require(section, "provider", "SQLite", false);
+      require(section, "provider", "SQLite", Form::kText);
     }
     const std::string fitting = provider_hint(provider.value_or("SQLite"), "", at);
-    if (section != "store_database") require(section, "server", server_example(kind, at), false, fitting);
-    require(section, "database_user", "", false);
-    require(section, "password", "", false);
-    require(section, "database_name", kind == ProviderKind::kSqlite ? "main" : "", false);
-    // The library traces only on "true" in any case; every other value quietly means false.
-    if (auto traced = require(section, "transaction_log", "false", false)) {
-      const std::string word = platform::ascii_lower(*traced);
-      if (word != "true" && word != "false") {
-        report.add(CheckStatus::kWarn, "[" + section + "] transaction_log",
-                   "\"" + *traced +
-                       "\" is neither true nor false: the library reads it as false and writes no trace",
-                   "Write transaction_log=true to trace this database's statements in " + trace_file(at) +
-                       ", or transaction_log=false.");
-      }
-    }
+    if (section != "store_database")
+      require(section, "server", server_example(kind, at), Form::kText, fitting);
+    require(section, "database_user", "", Form::kText);
+    require(section, "password", "", Form::kText);
+    require(section, "database_name", kind == ProviderKind::kSqlite ? "main" : "", Form::kText);
+    require(section, "transaction_log", "false", Form::kTrueOrFalse);
   }
-  require("accountitem", "accitem_store", "0", true);
-  require("accountitem", "accitem_petty", "0", true);
-  require("Financial", "server", "", false);
-  require("Financial", "database", "", false);
-  require("journalpattern", "jouptn_tenant", "0", true);
-  require("getposinfoimport", "pos_file", "/path/of/pos.csv", false);
-  require("getposinfoimport", "employee_file", "/path/of/employee.csv", false);
-  require("getposinfoimport", "bat_file_path", "/path/of/import.sh", false);
+  require("accountitem", "accitem_store", "0", Form::kWholeNumber);
+  require("accountitem", "accitem_petty", "0", Form::kWholeNumber);
+  require("Financial", "server", "", Form::kText);
+  require("Financial", "database", "", Form::kText);
+  require("journalpattern", "jouptn_tenant", "0", Form::kWholeNumber);
+  require("getposinfoimport", "pos_file", "/path/of/pos.csv", Form::kText);
+  require("getposinfoimport", "employee_file", "/path/of/employee.csv", Form::kText);
+  require("getposinfoimport", "bat_file_path", "/path/of/import.sh", Form::kText);
   report.add(CheckStatus::kSkip, "[headoffice] headoffice_<company code>",
              "read per company code; cannot be checked here");
 }
