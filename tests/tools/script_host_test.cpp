@@ -1,13 +1,16 @@
 // The `ovik script` host as a late-bound client: requests, answers, by-reference write-back,
-// events and message boxes printed before the answer, and bad lines answered with errors.
+// events and message boxes printed before the answer, request ids, bad lines answered with
+// errors, and the exit status of the command.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "commands.h"
 #include "platform/user_interface.h"
 #include "script_host.h"
-#include "support/script_run.h"
+#include "support/fake_platform.h"
 #include "support/sample_class.h"
+#include "support/script_run.h"
 #include "support/temp_dir.h"
 
 namespace ovik::host {
@@ -125,6 +128,99 @@ TEST(ScriptHost, EventsAndMessageBoxesComeBeforeTheirAnswer) {
   EXPECT_EQ(lines[2], Json({{"event", "Tick"}, {"from", "s"}, {"args", Json::array({"tick", 7})}}));
   EXPECT_EQ(lines[3]["ok"], true);
   EXPECT_EQ(lines[4], Json({{"msgbox", {{"text", "本文"}, {"title", "警告"}, {"style", 64}}}}));
+}
+
+// A client that sends several requests before reading matches answers and side lines by id.
+TEST(ScriptHost, IdsComeBackInTheAnswerAndTheLinesOfTheirRequest) {
+  testing::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "app/bin");  // no settings: every lookup shows the notice
+  testing::FakeModule module(dir.str() + "/app/bin");
+  std::ostringstream out;
+  {
+    ScriptHost host(out);
+    host.run_line(R"({"id": "s", "new": "OvikFrameTest.Sample", "as": "s"})");
+    host.run_line(R"({"advise": "s", "id": 2})");
+    host.run_line(R"({"id": 3.5, "call": "s.Fire", "args": [7]})");
+    host.run_line(R"({"id": null, "new": "OvikEnvironment.clsSystemInfo", "as": "si"})");
+    host.run_line(R"({"id": true, "call": "si.funAccountItem"})");
+    host.run_line(R"({"call": "s.Add", "args": [1]})");              // no id, none in the answer
+    host.run_line(R"({"id": "f", "call": "s.Fail"})");               // a failure keeps its id
+    host.run_line(R"({"id": "bad", "call": "s.Add", "bogus": 1})");  // so does a refused request
+    host.run_line(R"({"id": ["not", "scalar"], "get": "s.Name"})");  // an id must be a scalar
+    host.run_line(R"({"id": "x", "get": )");                         // unreadable: no id to give back
+    platform::Facility<platform::UserInterface>::get().message_box("後", "警告", 64);  // between requests
+  }
+  std::vector<Json> lines = testing::parse_lines(out.str());
+  ASSERT_EQ(lines.size(), 13u) << out.str();
+  EXPECT_EQ(lines[0]["id"], "s");
+  EXPECT_EQ(lines[0].begin().key(), "id");  // first, where a reader looks for it
+  EXPECT_EQ(lines[1]["id"], 2);
+  EXPECT_EQ(lines[2],
+            Json({{"id", 3.5}, {"event", "Tick"}, {"from", "s"}, {"args", Json::array({"tick", 7})}}));
+  EXPECT_EQ(lines[3]["id"], 3.5);
+  EXPECT_EQ(lines[3]["ok"], true);
+  ASSERT_TRUE(lines[4].contains("id"));
+  EXPECT_EQ(lines[4]["id"], nullptr);
+  EXPECT_EQ(lines[5]["id"], true);
+  EXPECT_TRUE(lines[5].contains("msgbox"));
+  EXPECT_EQ(lines[6]["id"], true);
+  EXPECT_EQ(lines[6]["result"], 0);
+  EXPECT_FALSE(lines[7].contains("id"));
+  EXPECT_EQ(lines[7]["result"], 11);
+  EXPECT_EQ(lines[8]["id"], "f");
+  EXPECT_EQ(lines[8]["error"]["number"], 60000);
+  EXPECT_EQ(lines[9]["id"], "bad");
+  EXPECT_EQ(lines[9]["error"]["number"], 5);
+  EXPECT_FALSE(lines[10].contains("id"));
+  EXPECT_EQ(lines[10]["error"]["number"], 5);
+  EXPECT_FALSE(lines[11].contains("id"));
+  EXPECT_EQ(lines[11]["ok"], false);
+  EXPECT_FALSE(lines[12].contains("id"));  // the last request's id does not outlive it
+  EXPECT_TRUE(lines[12].contains("msgbox"));
+}
+
+// `ovik script` tells a shell script through its exit status whether every request succeeded,
+// and --stop-on-error runs nothing after the first failure.
+TEST(ScriptCommand, ExitStatusSaysWhetherARequestFailed) {
+  testing::TempDir dir;
+  const std::string good = dir.write("good.jsonl",
+                                     "{\"new\": \"OvikFrameTest.Sample\", \"as\": \"s\"}\n\n"
+                                     "{\"call\": \"s.Add\", \"args\": [1]}\n");
+  const std::string bad = dir.write("bad.jsonl",
+                                    "{\"new\": \"OvikFrameTest.Sample\", \"as\": \"s\"}\n"
+                                    "{\"id\": 1, \"call\": \"s.Fail\"}\n"
+                                    "{\"id\": 2, \"put\": \"s.Name\", \"value\": \"after\"}\n"
+                                    "{\"id\": 3, \"get\": \"s.Name\"}\n");
+  auto run = [](const std::vector<std::string>& args, std::string* err_text = nullptr) {
+    std::ostringstream out, err;
+    const int status = host::run_script(args, out, err);
+    if (err_text != nullptr) *err_text = err.str();
+    return std::make_pair(status, testing::parse_lines(out.str()));
+  };
+
+  auto [status, lines] = run({good});
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(lines.size(), 2u);
+
+  // Without the option every request runs and the failure shows in the status.
+  std::tie(status, lines) = run({bad});
+  EXPECT_EQ(status, 1);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[3]["result"], "after");
+
+  std::string err;
+  std::tie(status, lines) = run({"--stop-on-error", bad}, &err);
+  EXPECT_EQ(status, 1);
+  ASSERT_EQ(lines.size(), 2u);  // nothing after the failed request ran
+  EXPECT_EQ(lines[1]["id"], 1);
+  EXPECT_EQ(lines[1]["ok"], false);
+  EXPECT_NE(err.find("line 2"), std::string::npos) << err;
+  std::tie(status, lines) = run({bad, "--stop-on-error"});
+  EXPECT_EQ(lines.size(), 2u);
+
+  EXPECT_EQ(run({"--stop-on-eror", good}).first, 2);
+  EXPECT_EQ(run({good, bad}).first, 2);
+  EXPECT_EQ(run({dir.str() + "/missing.jsonl"}).first, 2);
 }
 
 TEST(ScriptHost, ValuesKeepTheirTypesBothWays) {

@@ -74,19 +74,35 @@ int run_call(const std::vector<std::string>& args, std::ostream& out, std::ostre
 }
 
 int run_script(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  bool stop_on_error = false;
+  std::string source = "-";
+  bool have_source = false;
+  for (const std::string& arg : args) {
+    if (arg == "--stop-on-error") {
+      stop_on_error = true;
+    } else if (!have_source && (arg == "-" || !arg.starts_with("-"))) {
+      source = arg;
+      have_source = true;
+    } else {
+      err << "usage: ovik script [--stop-on-error] [FILE | -]\n";
+      return 2;
+    }
+  }
+  std::ifstream file;
+  if (source != "-") {
+    file.open(source);
+    if (!file) {
+      err << "cannot read " << source << "\n";
+      return 2;
+    }
+  }
+  std::istream& in = source == "-" ? std::cin : file;
   ScriptHost host(out);
-  // Failed requests are reported in their answers; the exit status says whether the script ran.
-  if (args.empty() || args[0] == "-") {
-    host.run(std::cin);
-    return 0;
-  }
-  std::ifstream file(args[0]);
-  if (!file) {
-    err << "cannot read " << args[0] << "\n";
-    return 2;
-  }
-  host.run(file);
-  return 0;
+  // Each failure is in its answer; the status tells a shell script that one happened.
+  const ScriptHost::Outcome outcome = host.run(in, stop_on_error);
+  if (outcome.stopped_at != 0)
+    err << "ovik script: stopped at the failed request on line " << outcome.stopped_at << "\n";
+  return outcome.failed == 0 ? 0 : 1;
 }
 
 }  // namespace ovik::host

@@ -1,7 +1,9 @@
-// `ovik doctor [FOLDER]`: checks an installation as an administrator would before the store opens:
-// the ini folder and both settings files, every section and key the library reads (with the line
-// to add when one is missing), each database connection with the provider's own error, and
-// whether the log and trace folders can be written. One line per check; non-zero exit on a failure.
+// `ovik doctor [--json] [FOLDER]`: checks an installation as an administrator would before the
+// store opens: the ini folder and both settings files, every section and key the library reads
+// (with the line to add when one is missing, and values that fit the section's provider), each
+// database connection with the provider's own error and where the library leaves that reason at
+// run time, the log table on the log database and the log's purge there, and whether the log and
+// trace folders can be written. Non-zero exit when a check fails.
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,10 +15,15 @@
 
 #include "commands.h"
 #include "database/access/connection_string.h"
+#include "database/access/objects/connection.h"
+#include "database/access/odbc/odbc_driver.h"
 #include "database/access/sqlite/sqlite_driver.h"
 #include "database/database.h"
+#include "doctor_report.h"
+#include "logging/log_statements.h"
 #include "ovik/component.h"
 #include "ovik/environment.h"
+#include "platform/ascii.h"
 #include "platform/locale_rules.h"
 #include "platform/module_info.h"
 
@@ -25,25 +32,14 @@ namespace ovik::host {
 namespace {
 
 namespace fs = std::filesystem;
+using access::ProviderKind;
 
-class Report {
- public:
-  explicit Report(std::ostream& out) : out_(out) {}
-  void ok(const std::string& what) { out_ << "ok    " << what << "\n"; }
-  void fail(const std::string& what, const std::string& why) {
-    out_ << "FAIL  " << what << ": " << why << "\n";
-    ++failures_;
-  }
-  void note(const std::string& what) { out_ << "      " << what << "\n"; }
-  // The closing line; the exit status.
-  int finish(std::ostream& out) const {
-    out << (failures_ == 0 ? "all checks passed\n" : std::to_string(failures_) + " check(s) failed\n");
-    return failures_ == 0 ? 0 : 1;
-  }
-
- private:
-  std::ostream& out_;
-  int failures_ = 0;
+// What the checks need to know of the installation.
+struct Installation {
+  fs::path app;             // the application folder
+  fs::path bin;             // its library folder: log/ and transaction_log/ lie here
+  std::string module_name;  // the library's base name: the log's default application name
+  std::vector<access::DataSource> data_sources;  // what MSDASQL can name, read once
 };
 
 std::optional<std::string> setting(const Ref<_clsIniFile>& ini, const std::string& section, const std::string& key) {
@@ -55,22 +51,128 @@ std::optional<std::string> setting(const Ref<_clsIniFile>& ini, const std::strin
   }
 }
 
+// A path or value for a shell command line the administrator may copy.
+std::string shell_word(const std::string& text) {
+  if (!text.empty() &&
+      text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@=") ==
+          std::string::npos)
+    return text;
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string dsn_list(const std::vector<access::DataSource>& sources) {
+  std::string out;
+  for (const auto& source : sources)
+    out +=
+        (out.empty() ? "" : ", ") + source.name + (source.driver.empty() ? "" : " (" + source.driver + ")");
+  return out;
+}
+
+// A server value that fits the provider, for the line to add when the key is missing.
+std::string server_example(ProviderKind kind, const Installation& at) {
+  switch (kind) {
+    case ProviderKind::kSqlite:
+      return "data/app.db";
+    case ProviderKind::kSqlServer:
+      return "dbhost,1433";
+    case ProviderKind::kOdbc:
+      return at.data_sources.empty() ? "<DSN>" : at.data_sources.front().name;
+    case ProviderKind::kOracle:
+      return "<Oracle service>";
+    case ProviderKind::kAccess:
+      return "/path/of/the/database.mdb";
+    case ProviderKind::kUnknown:
+      break;
+  }
+  return "data/app.db";
+}
+
+// What the section's settings mean for its provider, with the values that fit it.
+std::string provider_hint(const std::string& provider, const std::string& server, const Installation& at) {
+  switch (access::classify_provider(provider)) {
+    case ProviderKind::kSqlite:
+      return "SQLite: server is the database file, absolute or relative to the application folder " +
+             at.app.string() + " (server=data/app.db is " + (at.app / "data" / "app.db").string() +
+             "); the file must exist: the library never creates it. database_user and password are not used.";
+    case ProviderKind::kSqlServer:
+      return "SQLOLEDB (SQL Server, through the ODBC driver FreeTDS): server is host, host\\instance or "
+             "host,port "
+             "(server=dbhost,1433); database_name is the database, database_user and password a SQL Server "
+             "login.";
+    case ProviderKind::kOdbc: {
+      std::string hint =
+          "MSDASQL (ODBC): server is the name of a DSN of odbc.ini (`odbcinst -j` names the files); "
+          "database_user, "
+          "password and database_name reach it as UID, PWD and DATABASE (an empty database_name keeps the "
+          "DSN's "
+          "own database).";
+      if (at.data_sources.empty())
+        return hint + "\nThis user sees no DSN: define one in /etc/odbc.ini or ~/.odbc.ini.";
+      hint += "\nDSNs this user can see: " + dsn_list(at.data_sources) + ".";
+      bool known = false;
+      for (const auto& source : at.data_sources) known |= platform::ascii_iequals(source.name, server);
+      if (!known && !server.empty()) hint += "\n\"" + server + "\" is none of them.";
+      return hint;
+    }
+    case ProviderKind::kOracle:
+      return provider +
+             " (Oracle): needs an ODBC driver whose name begins with \"Oracle\" (`odbcinst -q -d` lists "
+             "the installed ones); server reaches it as DBQ.";
+    case ProviderKind::kAccess:
+      return provider +
+             " (Access): server is the database file, read through the ODBC driver \"MDBTools\" "
+             "(read-only).";
+    case ProviderKind::kUnknown:
+      break;
+  }
+  return "\"" + provider +
+         "\" is no provider the library knows: SQLite, SQLOLEDB, MSDASQL, OraOLEDB.Oracle, MSDAORA "
+         "or Microsoft.Jet.OLEDB.4.0.";
+}
+
+std::string trace_file(const Installation& at) {
+  return (at.bin / "transaction_log").string() + "/yyyy_mm_dd(" + at.module_name + ").log";
+}
+
+// Where a program finds out why this section's connection failed: OpenDatabase itself shows only
+// the start-up notice.
+std::string runtime_hint(const std::string& section, bool traced, const Installation& at) {
+  std::string hint = "At run time OpenDatabase shows only the start-up notice.";
+  if (section == "database") {
+    hint += " The reason goes to the day's log file " + (at.bin / "log").string() +
+            "/<application><yymmdd>-<user>.LOG"
+            " (<application> is " +
+            at.module_name +
+            " unless the program logs under its own name), in a line "
+            "titled ServerConnectionString, each time the program writes a log entry.";
+  }
+  if (traced) return hint + " The trace file " + trace_file(at) + " has it as an \"→error!!\" line.";
+  if (section == "database") return hint;
+  return hint +
+         " The library keeps the reason nowhere else: with transaction_log=true it goes to the trace file " +
+         trace_file(at) + " as an \"→error!!\" line.";
+}
+
 // A folder the library must write to: it exists and takes a file, or it can be created.
-void check_writable(Report& report, const std::string& label, const fs::path& folder) {
+void check_writable(DoctorReport& report, const std::string& label, const fs::path& folder) {
   std::error_code ec;
   const fs::path probe_in = fs::exists(folder, ec) ? folder : folder.parent_path();
   if (!fs::is_directory(probe_in, ec)) {
-    report.fail(label + " " + folder.string(), "neither it nor its parent folder exists");
+    report.add(CheckStatus::kFail, label, folder.string() + ": neither it nor its parent folder exists");
     return;
   }
   if (::access(probe_in.c_str(), W_OK | X_OK) != 0) {
-    report.fail(label + " " + folder.string(), probe_in.string() + " is not writable for this user");
+    report.add(CheckStatus::kFail, label,
+               folder.string() + ": " + probe_in.string() + " is not writable for this user");
     return;
   }
-  report.ok(label + " " + folder.string() + (probe_in == folder ? " is writable" : " can be created"));
+  report.add(CheckStatus::kOk, label,
+             folder.string() + (probe_in == folder ? " is writable" : " can be created"));
 }
 
-void check_folders(Report& report, const fs::path& bin) {
+void check_folders(DoctorReport& report, const fs::path& bin) {
   check_writable(report, "log folder", bin / "log");
   check_writable(report, "trace folder", bin / "transaction_log");
 }
@@ -89,115 +191,292 @@ std::string unreadable(const fs::path& path) {
   return "";
 }
 
-}  // namespace
+std::string failure_text(const std::exception& e) {
+  if (const auto* raised = dynamic_cast<const RaisedError*>(&e)) return raised->description();
+  return e.what();
+}
 
-int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
-  Report report(out);
-  const platform::ModuleInfo module = platform::Facility<platform::ModulePath>::get().module();
-  const fs::path app = args.empty() ? fs::path(module.folder).parent_path() : fs::path(args[0]);
-  const fs::path bin = args.empty() ? fs::path(module.folder) : app / "bin";
-  const fs::path ini_folder = app / "ini";
-  out << "checking the application folder " << app.string() << "\n";
+const char* dialect_name(LogDialect dialect) {
+  switch (dialect) {
+    case LogDialect::kSqlite:
+      return "SQLite";
+    case LogDialect::kPostgres:
+      return "PostgreSQL";
+    case LogDialect::kSqlServer:
+      break;
+  }
+  return "SQL Server";
+}
 
+// How to create wkLog where the log looks for it.
+std::string create_table_hint(LogDialect dialect, const std::string& dbms, const std::string& sqlite_file,
+                              const std::string& server, const std::string& database_name,
+                              const std::string& user, const Installation& at) {
+  const char* file = dialect == LogDialect::kSqlite     ? "wkLog.sqlite.sql"
+                     : dialect == LogDialect::kPostgres ? "wkLog.postgresql.sql"
+                                                        : "wkLog.sqlserver.sql";
   std::error_code ec;
-  if (fs::is_directory(ini_folder, ec))
-    report.ok("settings folder " + ini_folder.string());
-  else
-    report.fail("settings folder " + ini_folder.string(), "missing");
-  bool settings_readable = true;
-  for (const char* file : {"Brindlemark.ini", "menu.ini"}) {
-    const fs::path path = ini_folder / file;
-    const std::string label = std::string("settings file ") + file;
-    // A missing file keeps the key checks below: their lines to add are what it should hold.
-    if (!fs::exists(path, ec) && !ec) {
-      report.fail(label, "missing");
-    } else if (const std::string why = unreadable(path); !why.empty()) {
-      report.fail(label, why);
-      if (std::string(file) == "Brindlemark.ini") settings_readable = false;
-    } else {
-      report.ok(label);
-    }
+  const bool installed = fs::is_regular_file(at.app / "sql" / file, ec);
+  const std::string script = installed ? (at.app / "sql" / file).string() : std::string("sql/") + file;
+  const std::string from = installed ? script : script + " (of the library's sources)";
+  switch (dialect) {
+    case LogDialect::kSqlite:
+      return "Create it with " + from + ": sqlite3 " + shell_word(sqlite_file) + " < " + shell_word(script);
+    case LogDialect::kPostgres:
+      return "Create it with " + from +
+             ", logged in as database_user so that it lies in that login's schema: "
+             "psql -h <host> -p <port> -d " +
+             shell_word(database_name.empty() ? "<database>" : database_name) + " -U " +
+             shell_word(user.empty() ? "<database_user>" : user) + " -f " + shell_word(script);
+    case LogDialect::kSqlServer:
+      break;
   }
-  if (!settings_readable) {
-    // The library reads an unreadable file as an empty one: every key would look missing.
-    report.note("sections, keys and connections not checked: Brindlemark.ini cannot be read");
-    check_folders(report, bin);
-    return report.finish(out);
+  std::string hint =
+      "Create it with " + from + ": sqlcmd -S " + shell_word(server.empty() ? "<server>" : server) + " -d " +
+      shell_word(database_name.empty() ? "<database>" : database_name) + " -i " + shell_word(script);
+  if (!dbms.empty() && platform::ascii_lower(dbms).find("sql server") == std::string::npos)
+    hint += "\nThe server is " + dbms +
+            ": the log sends it SQL Server's statements, as it does to every server "
+            "other than SQLite and PostgreSQL.";
+  return hint;
+}
+
+// The log database is the connection of section "database", as PrintApplog builds it. Its table
+// is looked for with the six columns the log inserts; its purge is the log's own statement for
+// the server reached, run with a cutoff of 0001-01-01 so that it matches no row. That cutoff is
+// chosen over a rolled-back transaction: the server still parses the statement, resolves wkLog
+// and its columns and checks the login's right to delete, but no row is ever touched or locked
+// beyond the statement, which matters when the doctor runs while the store programs log, and it
+// needs nothing of the driver's transaction support.
+void check_log_database(DoctorReport& report, _Connection& connection, const std::string& provider,
+                        const std::string& sqlite_file, const std::string& server,
+                        const std::string& database_name, const std::string& user, const Installation& at) {
+  auto* reached = dynamic_cast<access::Connection*>(&connection);
+  const std::string dbms = reached != nullptr ? reached->dbms_name() : std::string();
+  const LogDialect dialect = log_dialect(dbms, provider);
+  const std::string on = dbms.empty() ? std::string(dialect_name(dialect)) : dbms;
+  connection.put_CommandTimeout(10);
+  Variant affected;
+  try {
+    connection.Execute(
+        "select ProcessID, LogonUserName, ApplicationName, AmendDate, Title, Comment from wkLog "
+        "where 1=0",
+        affected, ado::adOptionUnspecified);
+    report.add(CheckStatus::kOk, "log table wkLog",
+               "present on " + on + ", with the six columns the log writes");
+  } catch (const std::exception& e) {
+    report.add(CheckStatus::kFail, "log table wkLog", failure_text(e),
+               create_table_hint(dialect, dbms, sqlite_file, server, database_name, user, at) +
+                   "\nUntil it exists every entry goes to the day's log file in " +
+                   (at.bin / "log").string() + ".");
+    report.add(CheckStatus::kSkip, "log purge", "wkLog is missing or incomplete");
+    return;
   }
-
-  Ref<_clsIniFile> ini = create<_clsIniFile>("OvikEnvironment.clsIniFile");
-  ini->put_Path(ini_folder.string());
-  ini->put_FileName("Brindlemark.ini");
-  auto require = [&](const std::string& section, const std::string& key, const char* example, bool integer) {
-    auto value = setting(ini, section, key);
-    const std::string what = "[" + section + "] " + key;
-    if (!value) {
-      report.fail(what, std::string("missing; add under [") + section + "]: " + key + "=" + example);
-      return value;
-    }
-    std::int32_t n = 0;
-    if (integer && platform::parse_int32(*value, n) != platform::ConvStatus::Ok) {
-      report.fail(what, "\"" + *value + "\" is not a whole number");
-      return value;
-    }
-    report.ok(what + (key == "password" ? " is set" : " = " + *value));
-    return value;
-  };
-
-  for (const char* section : {"database", "master_database", "store_database"}) {
-    require(section, "provider", "SQLite", false);
-    if (std::string(section) != "store_database") require(section, "server", "/path/of/the/database.db", false);
-    require(section, "database_user", "", false);
-    require(section, "password", "", false);
-    require(section, "database_name", "main", false);
-    require(section, "transaction_log", "false", false);
+  const std::string purge = log_purge_statement(dialect, at.module_name, "00010101");
+  try {
+    connection.Execute(purge, affected, ado::adOptionUnspecified);
+    report.add(CheckStatus::kOk, "log purge",
+               std::string("accepted by ") + on + " in the log's " + dialect_name(dialect) +
+                   " form (tried with a cutoff of 0001-01-01, so nothing was deleted)");
+  } catch (const std::exception& e) {
+    std::string hint = "The log purges its rows older than 30 days with:\n" + purge +
+                       "Without it wkLog only grows. The log's login needs the right to delete from wkLog, "
+                       "and AmendDate must be a date-time column.";
+    if (dialect == LogDialect::kSqlServer && !dbms.empty() &&
+        platform::ascii_lower(dbms).find("sql server") == std::string::npos)
+      hint += "\nThe server is " + dbms +
+              ": the log sends it SQL Server's statements, as it does to every server "
+              "other than SQLite and PostgreSQL.";
+    report.add(CheckStatus::kFail, "log purge", failure_text(e), hint);
   }
-  require("accountitem", "accitem_store", "0", true);
-  require("accountitem", "accitem_petty", "0", true);
-  require("Financial", "server", "", false);
-  require("Financial", "database", "", false);
-  require("journalpattern", "jouptn_tenant", "0", true);
-  require("getposinfoimport", "pos_file", "/path/of/pos.csv", false);
-  require("getposinfoimport", "employee_file", "/path/of/employee.csv", false);
-  require("getposinfoimport", "bat_file_path", "/path/of/import.sh", false);
-  report.note("[headoffice] headoffice_<company code> keys are read per company and cannot be checked here");
+}
 
-  // The application and master databases; the store database needs the store's address, which
-  // only the client program knows.
-  for (const char* section : {"database", "master_database"}) {
+void skip_log_database(DoctorReport& report, const std::string& why) {
+  report.add(CheckStatus::kSkip, "log table wkLog", why);
+  report.add(CheckStatus::kSkip, "log purge", why);
+}
+
+// The application and master databases; the store database needs the store's address, which only
+// the client program knows.
+void check_connections(DoctorReport& report, const Ref<_clsIniFile>& ini, const Installation& at) {
+  for (const std::string section : {"database", "master_database"}) {
+    const std::string name = "connection of [" + section + "]";
+    const bool log_database = section == "database";
     auto provider = setting(ini, section, "provider");
     auto server = setting(ini, section, "server");
     auto user = setting(ini, section, "database_user");
     auto password = setting(ini, section, "password");
-    auto name = setting(ini, section, "database_name");
-    if (!provider || !server || !user || !password || !name) {
-      report.fail(std::string("connection of [") + section + "]", "its settings are incomplete");
+    auto database_name = setting(ini, section, "database_name");
+    if (!provider || !server || !user || !password || !database_name) {
+      report.add(CheckStatus::kFail, name, "its settings are incomplete");
+      if (log_database) skip_log_database(report, "the settings of [database] are incomplete");
       continue;
     }
+    const auto traced = setting(ini, section, "transaction_log");
+    const bool tracing = traced && platform::ascii_lower(*traced) == "true";
     Ref<_clsConnectString> cs = create<_clsConnectString>("OvikEnvironment.clsConnectString");
     cs->SetProvider(*provider);
     // A relative SQLite file is the one of the folder checked here, wherever this program lies.
-    const bool sqlite = access::classify_provider(*provider) == access::ProviderKind::kSqlite;
-    cs->SetServer(sqlite ? access::sqlite_database_path(*server, bin.string()) : *server);
+    const bool sqlite = access::classify_provider(*provider) == ProviderKind::kSqlite;
+    std::string sqlite_file;
+    if (sqlite) {
+      try {
+        sqlite_file = access::sqlite_database_path(*server, at.bin.string());
+      } catch (const std::exception&) {
+        sqlite_file = *server;
+      }
+    }
+    cs->SetServer(sqlite ? sqlite_file : *server);
     cs->SetUser(*user);
     cs->SetPassword(*password);
-    cs->SetInitialDatabase(*name);
+    cs->SetInitialDatabase(*database_name);
     Ref<_clsDatabase> db = make_object<clsDatabase>();
     db->put_ConnectionTimeout(10);
+    std::optional<std::string> failure;
     try {
-      if (db->Connect(cs->GetValue(), HowToConnectEnum::ConnectByConnectionString)) {
-        report.ok(std::string("connection of [") + section + "] to " + *server);
-        db->Disconnect();
-      } else {
-        report.fail(std::string("connection of [") + section + "]", db->get_ErrorMsg());
-      }
+      if (!db->Connect(cs->GetValue(), HowToConnectEnum::ConnectByConnectionString))
+        failure = db->get_ErrorMsg();
     } catch (const RaisedError& e) {
-      report.fail(std::string("connection of [") + section + "]", one_line(e.description()));
+      failure = e.description();
+    }
+    if (failure) {
+      report.add(CheckStatus::kFail, name, *failure,
+                 provider_hint(*provider, *server, at) + "\n" + runtime_hint(section, tracing, at));
+      if (log_database) skip_log_database(report, "the log database cannot be reached");
+      continue;
+    }
+    report.add(CheckStatus::kOk, name, "reached " + *server);
+    if (log_database) {
+      Ref<_Connection> connection = db->get_Connection();
+      check_log_database(report, *connection, *provider, fs::path(sqlite_file).lexically_normal().string(),
+                         *server, *database_name, *user, at);
+    }
+    try {
+      db->Disconnect();
+    } catch (const RaisedError&) {
     }
   }
+}
 
-  check_folders(report, bin);
-  return report.finish(out);
+void check_keys(DoctorReport& report, const Ref<_clsIniFile>& ini, const Installation& at) {
+  // One check per key: missing, a value the library cannot use, or what it holds.
+  enum class Form { kText, kWholeNumber, kTrueOrFalse };
+  auto require = [&](const std::string& section, const std::string& key, const std::string& example,
+                     Form form, const std::string& hint = {}) {
+    auto value = setting(ini, section, key);
+    const std::string what = "[" + section + "] " + key;
+    if (!value) {
+      report.add(CheckStatus::kFail, what, "missing",
+                 "Add under [" + section + "]: " + key + "=" + example + (hint.empty() ? "" : "\n" + hint));
+      return;
+    }
+    std::int32_t n = 0;
+    if (form == Form::kWholeNumber && platform::parse_int32(*value, n) != platform::ConvStatus::Ok) {
+      report.add(CheckStatus::kFail, what, "\"" + *value + "\" is not a whole number");
+      return;
+    }
+    // The library traces only on "true" in any case; every other word quietly means false.
+    if (form == Form::kTrueOrFalse && platform::ascii_lower(*value) != "true" &&
+        platform::ascii_lower(*value) != "false") {
+      report.add(
+          CheckStatus::kWarn, what,
+          "\"" + *value + "\" is neither true nor false: the library reads it as false and writes no trace",
+          "Write " + key + "=true to trace this database's statements in " + trace_file(at) + ", or " + key +
+              "=false.");
+      return;
+    }
+    report.add(CheckStatus::kOk, what, value->empty() ? "(empty)" : key == "password" ? "set" : *value);
+  };
+
+  for (const std::string section : {"database", "master_database", "store_database"}) {
+    const auto provider = setting(ini, section, "provider");
+    const ProviderKind kind = access::classify_provider(provider.value_or("SQLite"));
+    if (provider && kind == ProviderKind::kUnknown) {
+      report.add(CheckStatus::kFail, "[" + section + "] provider", "\"" + *provider + "\" is unknown",
+                 provider_hint(*provider, "", at));
+    } else {
+      require(section, "provider", "SQLite", Form::kText);
+    }
+    const std::string fitting = provider_hint(provider.value_or("SQLite"), "", at);
+    if (section != "store_database")
+      require(section, "server", server_example(kind, at), Form::kText, fitting);
+    require(section, "database_user", "", Form::kText);
+    require(section, "password", "", Form::kText);
+    require(section, "database_name", kind == ProviderKind::kSqlite ? "main" : "", Form::kText);
+    require(section, "transaction_log", "false", Form::kTrueOrFalse);
+  }
+  require("accountitem", "accitem_store", "0", Form::kWholeNumber);
+  require("accountitem", "accitem_petty", "0", Form::kWholeNumber);
+  require("Financial", "server", "", Form::kText);
+  require("Financial", "database", "", Form::kText);
+  require("journalpattern", "jouptn_tenant", "0", Form::kWholeNumber);
+  require("getposinfoimport", "pos_file", "/path/of/pos.csv", Form::kText);
+  require("getposinfoimport", "employee_file", "/path/of/employee.csv", Form::kText);
+  require("getposinfoimport", "bat_file_path", "/path/of/import.sh", Form::kText);
+  report.add(CheckStatus::kSkip, "[headoffice] headoffice_<company code>",
+             "read per company code; cannot be checked here");
+}
+
+}  // namespace
+
+int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  bool json = false;
+  std::optional<fs::path> folder;
+  for (const std::string& arg : args) {
+    if (arg == "--json") {
+      json = true;
+    } else if (!folder && !arg.starts_with("-")) {
+      folder = arg;
+    } else {
+      err << "usage: ovik doctor [--json] [FOLDER]\n";
+      return 2;
+    }
+  }
+  const platform::ModuleInfo module = platform::Facility<platform::ModulePath>::get().module();
+  Installation at;
+  at.app = folder ? *folder : fs::path(module.folder).parent_path();
+  at.bin = folder ? at.app / "bin" : fs::path(module.folder);
+  at.module_name = module.base_name;
+  at.data_sources = access::odbc_data_sources();
+  const fs::path ini_folder = at.app / "ini";
+  DoctorReport report;
+
+  std::error_code ec;
+  if (fs::is_directory(ini_folder, ec))
+    report.add(CheckStatus::kOk, "settings folder", ini_folder.string());
+  else
+    report.add(CheckStatus::kFail, "settings folder", ini_folder.string() + " is missing");
+  bool settings_readable = true;
+  for (const std::string file : {"Brindlemark.ini", "menu.ini"}) {
+    const fs::path path = ini_folder / file;
+    const std::string label = "settings file " + file;
+    // A missing file keeps the key checks below: their lines to add are what it should hold.
+    if (!fs::exists(path, ec) && !ec) {
+      report.add(CheckStatus::kFail, label, "missing");
+    } else if (const std::string why = unreadable(path); !why.empty()) {
+      report.add(CheckStatus::kFail, label, why);
+      if (file == "Brindlemark.ini") settings_readable = false;
+    } else {
+      report.add(CheckStatus::kOk, label, path.string());
+    }
+  }
+  if (settings_readable) {
+    Ref<_clsIniFile> ini = create<_clsIniFile>("OvikEnvironment.clsIniFile");
+    ini->put_Path(ini_folder.string());
+    ini->put_FileName("Brindlemark.ini");
+    check_keys(report, ini, at);
+    check_connections(report, ini, at);
+  } else {
+    // The library reads an unreadable file as an empty one: every key would look missing.
+    report.add(CheckStatus::kSkip, "sections, keys and connections", "Brindlemark.ini cannot be read");
+  }
+  check_folders(report, at.bin);
+
+  if (json)
+    report.write_json(out, at.app.string());
+  else
+    report.write_text(out, at.app.string());
+  return report.exit_status();
 }
 
 }  // namespace ovik::host

@@ -7,7 +7,8 @@
 
 namespace {
 int usage() {
-  std::cerr << "usage: ovik demo | doctor [FOLDER] | call PROGID MEMBER [ARG...] | script [FILE] | typelib |"
+  std::cerr << "usage: ovik demo | doctor [--json] [FOLDER] | call PROGID MEMBER [ARG...] |"
+               " script [--stop-on-error] [FILE] | typelib |"
                " register [--unregister]\n";
   return 2;
 }

@@ -69,12 +69,18 @@ int nesting_depth(const std::string& text) {
 
 }  // namespace
 
-Request parse_request(const std::string& line) {
+Json parse_line(const std::string& line) {
   if (nesting_depth(line) > kMaxNesting)
     bad_request("nested deeper than " + std::to_string(kMaxNesting) + " levels of arrays and objects");
   Json j = Json::parse(line, nullptr, false);
   if (j.is_discarded()) bad_request("malformed JSON");
   if (!j.is_object()) bad_request("a request is a JSON object");
+  return j;
+}
+
+Request parse_request(const std::string& line) { return request_from(parse_line(line)); }
+
+Request request_from(const Json& j) {
   Request r;
   int verbs = 0;
   auto take_verb = [&](const char* key, Request::Verb verb) {
@@ -101,6 +107,9 @@ Request parse_request(const std::string& line) {
       r.args.assign(it->begin(), it->end());
     } else if (key == "value") {
       r.value = *it;
+    } else if (key == "id") {
+      if (it->is_structured()) bad_request("\"id\" takes a string, number, true, false or null");
+      r.id = *it;
     } else if (key == "as") {
       if (!it->is_string() || it->get<std::string>().empty()) bad_request("\"as\" takes a non-empty string");
       r.as = it->get<std::string>();
@@ -129,7 +138,12 @@ ScriptHost::~ScriptHost() {
 }
 
 void ScriptHost::print(const Json& line) {
-  out_ << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+  Json tagged = line;
+  if (current_id_) {
+    tagged = Json{{"id", *current_id_}};
+    tagged.update(line);
+  }
+  out_ << tagged.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
   out_.flush();
 }
 
@@ -204,8 +218,17 @@ Json ScriptHost::execute(const Request& request) {
 
 bool ScriptHost::run_line(const std::string& line) {
   if (line.find_first_not_of(" \t\r") == std::string::npos) return true;
+  // Whatever happens, the id of this request tags nothing after its answer.
+  struct IdScope {
+    std::optional<Json>& id;
+    ~IdScope() { id.reset(); }
+  } scope{current_id_};
   try {
-    print(execute(parse_request(line)));
+    const Json request_line = parse_line(line);
+    // A readable id tags the answer even when the rest of the request is refused.
+    if (auto it = request_line.find("id"); it != request_line.end() && !it->is_structured())
+      current_id_ = *it;
+    print(execute(request_from(request_line)));
     return true;
   } catch (const RaisedError& e) {
     print(Json{{"ok", false},
@@ -217,11 +240,19 @@ bool ScriptHost::run_line(const std::string& line) {
   return false;
 }
 
-int ScriptHost::run(std::istream& in) {
-  int failed = 0;
-  for (std::string line; std::getline(in, line);)
-    if (!run_line(line)) ++failed;
-  return failed;
+ScriptHost::Outcome ScriptHost::run(std::istream& in, bool stop_on_error) {
+  Outcome outcome;
+  std::size_t number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (run_line(line)) continue;
+    ++outcome.failed;
+    if (stop_on_error) {
+      outcome.stopped_at = number;
+      break;
+    }
+  }
+  return outcome;
 }
 
 }  // namespace ovik::host

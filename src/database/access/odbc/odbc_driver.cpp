@@ -991,6 +991,30 @@ std::string odbc_quote(std::string_view value) {
   return needs_braces ? braced(value) : std::string(value);
 }
 
+std::vector<DataSource> odbc_data_sources() {
+  std::vector<DataSource> sources;
+  Handle env;
+  try {
+    env = make_environment();
+  } catch (const DriverError&) {
+    return sources;
+  }
+  SQLWCHAR name[SQL_MAX_DSN_LENGTH + 1];
+  SQLWCHAR description[512];
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  for (;;) {
+    SQLSMALLINT name_length = 0, description_length = 0;
+    const SQLRETURN rc = SQLDataSourcesW(env.get(), direction, name, SQL_MAX_DSN_LENGTH + 1, &name_length,
+                                         description, 512, &description_length);
+    if (!succeeded(rc)) break;
+    sources.push_back(
+        {narrow(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(name_length, 0, SQL_MAX_DSN_LENGTH))),
+         narrow(description, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(description_length, 0, 511)))});
+    direction = SQL_FETCH_NEXT;
+  }
+  return sources;
+}
+
 std::string odbc_connection_string(const ConnectionString& connection,
                                    std::span<const std::string> installed_drivers) {
   const std::string provider = connection.get("Provider");

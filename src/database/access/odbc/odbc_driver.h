@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database/access/driver.h"
 
@@ -36,5 +37,13 @@ std::string odbc_connection_string(const ConnectionString& connection,
 // A value as ODBC connection strings need it: in braces, "}" doubled, when it holds ";", "{",
 // "}" or "=", or begins or ends with a blank.
 std::string odbc_quote(std::string_view value);
+
+struct DataSource {
+  std::string name;    // the DSN, as MSDASQL's Data Source names it
+  std::string driver;  // the description of its driver
+};
+// The data sources the driver manager shows this process (user and system DSNs), in its order;
+// empty when there are none or the driver manager cannot list them.
+std::vector<DataSource> odbc_data_sources();
 
 }  // namespace ovik::access
