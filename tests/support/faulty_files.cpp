@@ -40,9 +40,10 @@ void FaultyFiles::reset() {
 
 void FaultyFiles::fail(Op op, int nth, int error) { plans_.push_back({Mode::fail, op, nth, error}); }
 
-void FaultyFiles::fill_disk(int nth_write, std::size_t room) {
+void FaultyFiles::fill_disk(int nth_write, std::size_t room, int failures) {
   plans_.push_back({Mode::full, Op::write, nth_write, ENOSPC});
   room_ = room;
+  failures_left_ = failures;
 }
 
 void FaultyFiles::free_space() { full_ = false; }
@@ -80,7 +81,10 @@ std::optional<std::size_t> FaultyFiles::room_for(int fd, std::size_t size, std::
   }
   const std::size_t inside = at < st.st_size ? std::min(size, static_cast<std::size_t>(st.st_size - at)) : 0;
   const std::size_t growing = std::min(size - inside, room_);
-  if (inside + growing == 0 && size > 0) return std::nullopt;
+  if (inside + growing == 0 && size > 0) {
+    if (failures_left_ > 0 && --failures_left_ == 0) full_ = false;
+    return std::nullopt;
+  }
   room_ -= growing;
   return inside + growing;
 }

@@ -34,9 +34,10 @@ class FaultyFiles final : public platform::FileCalls {
   // The n-th call (from 1) of `op` fails with `error`, once.
   void fail(Op op, int nth, int error = EIO);
   // From the n-th write on, `room` more bytes fit on the disk: a write that asks for more lands
-  // what fits (a short write), and every write after that fails with ENOSPC until free_space().
-  // Bytes that overwrite what a file already holds always land, as they take no new space.
-  void fill_disk(int nth_write, std::size_t room);
+  // what fits (a short write), and every write after that fails with ENOSPC until free_space(),
+  // or, with `failures` given, until that many writes have failed. Bytes that overwrite what a
+  // file already holds always land, as they take no new space.
+  void fill_disk(int nth_write, std::size_t room, int failures = -1);
   void free_space();
   // The process ends with kCrashed just before the n-th call of `op`.
   void crash(Op op, int nth);
@@ -76,6 +77,7 @@ class FaultyFiles final : public platform::FileCalls {
   std::array<int, kOps.size()> counts_{};
   std::vector<Plan> plans_;
   std::size_t room_ = 0;
+  int failures_left_ = -1;  // of a full disk; -1 until free_space()
   bool full_ = false;
   int struck_ = 0;
   platform::ScopedFake<platform::FileCalls> guard_{*this};
