@@ -364,6 +364,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  std::cout.flush();  // or each child would print it again at its end
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   std::vector<std::pair<pid_t, int>> children;  // pid, read end of its report pipe
   for (int p = 0; p < processes; ++p) {
