@@ -3,6 +3,8 @@
 #
 #   scripts/pg-test-server.sh start DIR   create DIR, start a cluster on 127.0.0.1, write DIR/env.sh
 #   scripts/pg-test-server.sh stop DIR    stop that cluster and remove DIR
+#   scripts/pg-test-server.sh halt DIR    stop the server (fast shutdown: sessions are ended), keep DIR
+#   scripts/pg-test-server.sh resume DIR  start a halted server again on its port
 #
 # Source DIR/env.sh before running the tests: it points unixODBC at DIR/odbcinst.ini and
 # DIR/odbc.ini (nothing under /etc is touched) and names the DSN, login and port for the tests.
@@ -11,7 +13,7 @@
 set -eu
 
 usage() {
-  echo "usage: $0 start|stop DIR" >&2
+  echo "usage: $0 start|stop|halt|resume DIR" >&2
   exit 2
 }
 
@@ -88,6 +90,11 @@ Fetch=1000
 EOF
 }
 
+start_server() {
+  as_owner "$pgbin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null 2>&1
+}
+
 start() {
   pgbin=$(find_pg_bin)
   if [ -e "$dir" ] && [ -n "$(ls -A "$dir" 2>/dev/null)" ]; then
@@ -119,8 +126,7 @@ start() {
       exit 1
     fi
     rm -f "$dir/server.log"
-    if as_owner "$pgbin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-      -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null 2>&1; then
+    if start_server; then
       break
     fi
     if ! grep -q "could not bind" "$dir/server.log" 2>/dev/null; then
@@ -157,8 +163,25 @@ stop() {
   rm -rf "$dir"
 }
 
+# For tests of a server that goes away and comes back: only ever on a cluster of the test's own.
+halt() {
+  pgbin=$(find_pg_bin)
+  as_owner "$pgbin/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null
+}
+
+resume() {
+  pgbin=$(find_pg_bin)
+  port=$(sed -n "s/^export OVIK_TEST_PG_PORT=//p" "$dir/env.sh")
+  start_server || {
+    cat "$dir/server.log" >&2
+    exit 1
+  }
+}
+
 case "$action" in
 start) start ;;
 stop) stop ;;
+halt) halt ;;
+resume) resume ;;
 *) usage ;;
 esac

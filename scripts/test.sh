@@ -2,7 +2,8 @@
 # Installs what is missing, builds, starts a throwaway PostgreSQL for the ODBC tests, runs the
 # whole test suite with CTest, and stops the server again.
 #   scripts/test.sh             build/ with warnings as errors
-#   scripts/test.sh --sanitize  build-asan/ with AddressSanitizer and UndefinedBehaviorSanitizer
+#   scripts/test.sh --sanitize  build-asan/ with AddressSanitizer and UndefinedBehaviorSanitizer, and
+#                               a check that LeakSanitizer ran in every test program
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -32,3 +33,7 @@ if [ -x scripts/pg-test-server.sh ]; then
 fi
 
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300
+if [ "$build" = build-asan ]; then
+  # Clean runs prove nothing unless the leak checker really ran in every program.
+  scripts/lsan-probe.sh "$build"
+fi

@@ -91,11 +91,15 @@ void put(std::string_view text, bool& purge_done) {
       const std::int64_t now_unix = (pl::Facility<pl::Clock>::get().system_time_as_file_time() -
                                      pl::kFileTimeOfUnixEpoch) / 10'000'000;
       const std::int64_t limit = now_unix - 30 * kSecondsPerDay;
+      // A file that cannot be deleted does not keep the ones after it: the purge goes on, and
+      // only then does the failure end the call, to be tried again at the next line.
+      bool all_deleted = true;
       for (const std::string& name : *names) {
         const std::string path = folder + "/" + name;
         auto modified = fs.last_write_time_unix(path);
-        if (modified && *modified <= limit && !fs.remove_file(path)) return;
+        if (modified && *modified <= limit && !fs.remove_file(path)) all_deleted = false;
       }
+      if (!all_deleted) return;
       purge_done = true;
     }
     pl::Clock& clock = pl::Facility<pl::Clock>::get();

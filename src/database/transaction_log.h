@@ -29,7 +29,8 @@ std::string form_field(const std::optional<std::string>& form_type_name);
 
 // Writes one traced line (the caller has checked that tracing is on). The folder is created when
 // missing and, while `purge_done` is false, files last modified 30 days ago or earlier are
-// deleted first; a failure there ends the call without writing and leaves `purge_done` false.
+// deleted first; a failure there (once every other old file has been tried) ends the call
+// without writing and leaves `purge_done` false.
 // A failure to open or write the file loses the line silently. Never throws.
 void put(std::string_view text, bool& purge_done);
 

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/file_calls.h"
+
 namespace ovik::platform {
 
 namespace {
@@ -117,13 +119,15 @@ bool FileSystem::exists(const std::string& path) {
 
 bool FileSystem::create_directory(const std::string& path) {
   if (path.empty()) return false;
-  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  if (file_calls().mkdir(path.c_str(), 0777) == 0) return true;
   if (errno != EEXIST) return false;
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-ssize_t FileSystem::write_some(int fd, const char* data, std::size_t size) { return ::write(fd, data, size); }
+ssize_t FileSystem::write_some(int fd, const char* data, std::size_t size) {
+  return file_calls().write(fd, data, size);
+}
 
 bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
   const std::size_t slash = path.rfind('/');
@@ -135,11 +139,11 @@ bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
   // O_NONBLOCK: a FIFO planted in the file's place must not hang the caller; it is refused below.
   constexpr int kFlags = O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   bool readable = true;
-  Descriptor file(::openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0640));
+  Descriptor file(file_calls().openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0640));
   if (file.get() < 0 && errno == EACCES) {
     // A file this user may append to but not read: no look at its end, the line goes out as is.
     readable = false;
-    file.reset(::openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0640));
+    file.reset(file_calls().openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0640));
   }
   if (file.get() < 0) return false;
 
@@ -169,7 +173,7 @@ bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
       struct stat now {};
       if (done > 0 && locked && end == start + static_cast<off_t>(done) && ::fstat(file.get(), &now) == 0 &&
           now.st_size == end) {
-        [[maybe_unused]] const int ignored = ::ftruncate(file.get(), start);
+        [[maybe_unused]] const int ignored = file_calls().ftruncate(file.get(), start);
       }
       return false;
     }
@@ -207,7 +211,9 @@ std::optional<std::vector<std::string>> FileSystem::list_files(const std::string
   return names;
 }
 
-bool FileSystem::remove_file(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+bool FileSystem::remove_file(const std::string& path) {
+  return !path.empty() && file_calls().unlink(path.c_str()) == 0;
+}
 
 std::optional<std::int64_t> FileSystem::last_write_time_unix(const std::string& path) {
   struct stat info {};

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/file_calls.h"
 #include "platform/file_system.h"
 
 namespace ovik::platform {
@@ -318,14 +319,14 @@ class UniqueFd {
   UniqueFd& operator=(const UniqueFd&) = delete;
   int get() const { return fd_; }
   void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) file_calls().close(fd_);
     fd_ = fd;
   }
   // close() reports delayed write errors, which a caller that is about to rename must see.
   bool close() {
     const int fd = fd_;
     fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
+    return fd < 0 || file_calls().close(fd) == 0;
   }
 
  private:
@@ -378,7 +379,7 @@ std::string_view read_for_lookup(const std::string& path, std::string& buffer) {
 
 bool write_all(int fd, std::string_view data) {
   while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
+    const ssize_t n = file_calls().write(fd, data.data(), data.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -410,11 +411,27 @@ Place place_of(const std::string& path) {
 // The folder will not take a new entry, although the file in it may still be writable.
 bool folder_refuses(int error) { return error == EACCES || error == EPERM; }
 
+bool pwrite_all(int fd, std::string_view data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n =
+        file_calls().pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 // Rewrites the file where it stands, keeping its inode and so its owner, group, mode and links.
 // Readers may see it half-written for a moment, which is why this is only the fallback. Space is
-// reserved first where the file system can, so a full disk fails before anything is overwritten.
-bool rewrite_in_place(const std::string& path, std::string_view content, const struct stat& old) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+// reserved first where the file system can, so a full disk fails before anything is overwritten;
+// a step that fails all the same puts the old content back, so a failure never leaves a mix of old
+// and new. A shorter new content goes out padded with blanks to the old length before the file is
+// cut, so a crash between the two leaves the new settings followed by blanks, which read as nothing.
+bool rewrite_in_place(const std::string& path, std::string_view content, std::string_view old_content,
+                      const struct stat& old) {
+  UniqueFd fd(file_calls().open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || st.st_dev != old.st_dev || st.st_ino != old.st_ino) return false;
@@ -423,18 +440,26 @@ bool rewrite_in_place(const std::string& path, std::string_view content, const s
       (errno == ENOSPC || errno == EDQUOT)) {
     return false;
   }
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n =
-        ::pwrite(fd.get(), content.data() + done, content.size() - done, static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
+  std::string padded;
+  std::string_view first = content;
+  if (content.size() < old_content.size()) {
+    padded.reserve(old_content.size());
+    padded.append(content).append(old_content.size() - content.size(), ' ');
+    first = padded;
   }
-  if (::ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0 || ::fsync(fd.get()) != 0) return false;
-  return fd.close();
+  if (!pwrite_all(fd.get(), first) ||
+      file_calls().ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0 ||
+      file_calls().fsync(fd.get()) != 0) {
+    // Overwriting what the old content held needs no new space, so this works on a full disk too.
+    if (pwrite_all(fd.get(), old_content)) {
+      file_calls().ftruncate(fd.get(), static_cast<off_t>(old_content.size()));
+      file_calls().fsync(fd.get());
+    }
+    return false;
+  }
+  // fsync has made the new content durable: a failing close tells nothing more about it.
+  fd.close();
+  return true;
 }
 
 enum class Outcome { done, failed, refused_by_folder, group_lost, exists };
@@ -449,13 +474,13 @@ Outcome replace_file(const std::string& path, std::string_view content, const st
   UniqueFd fd;
   for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
     temp = temp_name(place.folder, place.base);
-    fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+    fd.reset(file_calls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
     if (fd.get() < 0 && errno != EEXIST)
       return folder_refuses(errno) ? Outcome::refused_by_folder : Outcome::failed;
   }
   if (fd.get() < 0) return Outcome::failed;
   auto give_up = [&](Outcome outcome) {
-    ::unlink(temp.c_str());
+    file_calls().unlink(temp.c_str());
     return outcome;
   };
 
@@ -469,29 +494,29 @@ Outcome replace_file(const std::string& path, std::string_view content, const st
     }
     if (::fchmod(fd.get(), old->st_mode & 07777) != 0) return give_up(Outcome::failed);
   }
-  bool ok = write_all(fd.get(), content) && ::fsync(fd.get()) == 0;
+  bool ok = write_all(fd.get(), content) && file_calls().fsync(fd.get()) == 0;
   ok = fd.close() && ok;
   if (!ok) return give_up(Outcome::failed);
 
   if (old != nullptr) {
     // A sticky shared folder lets a member create files but not replace another user's.
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
+    if (file_calls().rename(temp.c_str(), path.c_str()) != 0) {
       return give_up(folder_refuses(errno) ? Outcome::refused_by_folder : Outcome::failed);
     }
-  } else if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+  } else if (file_calls().renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
     if (errno == EEXIST) return give_up(Outcome::exists);
     if (errno != EINVAL && errno != ENOSYS) return give_up(Outcome::failed);
     // No RENAME_NOREPLACE here (NFS among others): link(2) refuses an existing name just as well.
-    if (::link(temp.c_str(), path.c_str()) != 0) {
+    if (file_calls().link(temp.c_str(), path.c_str()) != 0) {
       if (errno == EEXIST) return give_up(Outcome::exists);
-      if (::rename(temp.c_str(), path.c_str()) != 0) return give_up(Outcome::failed);
+      if (file_calls().rename(temp.c_str(), path.c_str()) != 0) return give_up(Outcome::failed);
     } else {
-      ::unlink(temp.c_str());
+      file_calls().unlink(temp.c_str());
     }
   }
   // Make the rename itself durable; the data is already safe, so a failure here changes nothing.
-  UniqueFd dir(::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  UniqueFd dir(file_calls().open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) file_calls().fsync(dir.get());
   return Outcome::done;
 }
 
@@ -637,7 +662,7 @@ int write_private_profile_string(const char* section, const char* key, const cha
   // the name still leads to the file it locked, and otherwise starts again on the new one. Readers
   // never lock: they see the old file or the new one.
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-    UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    UniqueFd fd(file_calls().open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
       if (errno != ENOENT) return 0;
       const std::optional<std::string> next =
@@ -684,7 +709,7 @@ int write_private_profile_string(const char* section, const char* key, const cha
     // Where the folder takes no new file, or the new file could not keep the group, the file itself
     // is rewritten: still writable, it keeps everything it had.
     if (replaced == Outcome::refused_by_folder || replaced == Outcome::group_lost) {
-      return rewrite_in_place(target, *next, st) ? 1 : 0;
+      return rewrite_in_place(target, *next, old, st) ? 1 : 0;
     }
     return 0;
   }

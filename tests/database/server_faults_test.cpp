@@ -1,0 +1,230 @@
+// A database server that goes away and comes back, and statements that run past their time:
+// the failure reaches the caller and the listeners of RaiseDatabaseError, what was done before it
+// stays done, and a new Connect (or the same connection, after a time-out) works again.
+//
+// The server is stopped only in a cluster of the test's own (support/pg_cluster.h).
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <functional>
+
+#include "database/database.h"
+#include "ovik/events.h"
+#include "support/pg_cluster.h"
+#include "support/pg_server.h"
+#include "support/temp_dir.h"
+
+namespace ovik::testing {
+namespace {
+
+RaisedError error_of(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const RaisedError& e) {
+    return e;
+  }
+  return RaisedError(0, "", "");
+}
+
+class DatabaseErrors final : public Listener<DatabaseErrors, __clsDatabase> {
+ public:
+  void RaiseDatabaseError(const std::string&, const std::string& strErrorString) override {
+    texts.push_back(strErrorString);
+  }
+  std::vector<std::string> texts;
+};
+
+Ref<DatabaseErrors> listen(clsDatabase& db) {
+  Ref<DatabaseErrors> errors(new DatabaseErrors);
+  db.Advise(__clsDatabase::IID, errors.get());
+  return errors;
+}
+
+void execute(clsDatabase& db, const std::string& sql) {
+  Variant affected;
+  db.get_Connection()->Execute(sql, affected, -1);
+}
+
+std::string first_value(clsDatabase& db, const std::string& sql) {
+  Ref<_Recordset> rs = db.OpenForwardOnlyRecordset(sql);
+  return rs->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_string();
+}
+
+Ref<clsDatabase> connected(const std::string& connection_string, std::int32_t command_timeout = 300) {
+  Ref<clsDatabase> db = make_object<clsDatabase>();
+  db->put_ConnectionTimeout(10);
+  db->put_CommandTimeout(command_timeout);
+  EXPECT_TRUE(db->Connect(connection_string, HowToConnectEnum::ConnectByConnectionString));
+  return db;
+}
+
+// Rows CD = 1..n, NM = "row <CD>", in memory, as a client hands them to RecordToDatabase.
+Ref<_Recordset> rows(int n) {
+  Ref<_Recordset> rs = new_recordset();
+  Ref<Fields> fields = rs->get_Fields();
+  fields->Append("CD", ado::adInteger, 4, 0);
+  fields->Append("NM", ado::adVarWChar, 40, ado::adFldIsNullable);
+  rs->put_CursorLocation(ado::adUseClient);
+  rs->Open(Variant(), Variant(), ado::adOpenStatic, ado::adLockOptimistic, -1);
+  for (std::int32_t cd = 1; cd <= n; ++cd) {
+    rs->AddNew();
+    fields->get_Item(Variant("CD"))->put_Value(Variant(cd));
+    fields->get_Item(Variant("NM"))->put_Value(Variant("row " + std::to_string(cd)));
+    rs->Update();
+  }
+  return rs;
+}
+
+bool is_execute_failure(const std::vector<std::string>& texts) {
+  return texts.size() == 1 && texts[0].starts_with("(event)ADODB.ExecuteComplete\r\n") &&
+         texts[0].size() > std::string("(event)ADODB.ExecuteComplete\r\n").size();
+}
+
+TEST(ServerFaultTest, AServerStoppedDuringRecordToDatabaseKeepsTheRowsBeforeAndTellsTheCaller) {
+  PgCluster cluster;
+  OVIK_REQUIRE_PG_CLUSTER(cluster);
+  Ref<clsDatabase> db = connected(cluster.connection_string());
+  ASSERT_TRUE(db->get_Usable());
+  execute(*db, "create table t (CD integer primary key, NM varchar(40))");
+  Ref<DatabaseErrors> errors = listen(*db);
+
+  // The server stops right after the fourth row's insert completed.
+  int inserted = 0;
+  bool halted = false;
+  Ref<IDispatch> stopper = CallbackListener::make([&](std::int32_t dispid, std::span<Variant>) {
+    if (dispid == ado::kDispExecuteComplete && ++inserted == 4) halted = cluster.halt();
+  });
+  db->get_Connection().as<IConnectionPointContainer>()->Advise(ConnectionEvents::IID, stopper.get());
+
+  Ref<_Recordset> source = rows(10);
+  std::string prefix = " ";
+  const RaisedError e = error_of([&] { db->RecordToDatabase("t", source, prefix); });
+  ASSERT_TRUE(halted);
+  EXPECT_NE(e.number(), 0);
+  EXPECT_FALSE(e.description().empty());
+  EXPECT_TRUE(is_execute_failure(errors->texts)) << ::testing::PrintToString(errors->texts);
+  EXPECT_EQ(source->get_Fields()->get_Item(Variant("CD"))->get_Value().to_i32(), 5)
+      << "stopped at the fifth row";
+
+  ASSERT_TRUE(cluster.resume());
+  Ref<clsDatabase> fresh = connected(cluster.connection_string());
+  ASSERT_TRUE(fresh->get_Usable());
+  EXPECT_EQ(first_value(*fresh, "select string_agg(NM, ',' order by CD) from t"), "row 1,row 2,row 3,row 4");
+}
+
+// The server goes away between two statements and comes back: the failing statement and a
+// Connect while it is down are reported; once it is back, Disconnect and Connect on the same
+// object give a working connection, and what was committed before is there.
+TEST(ServerFaultTest, AServerStoppedAndStartedAgainTakesANewConnect) {
+  PgCluster cluster;
+  OVIK_REQUIRE_PG_CLUSTER(cluster);
+  Ref<clsDatabase> db = connected(cluster.connection_string());
+  execute(*db, "create table t (CD integer)");
+  execute(*db, "insert into t values (1)");
+  Ref<DatabaseErrors> errors = listen(*db);
+
+  ASSERT_TRUE(cluster.halt());
+  const RaisedError gone = error_of([&] { execute(*db, "insert into t values (2)"); });
+  EXPECT_NE(gone.number(), 0);
+  EXPECT_TRUE(is_execute_failure(errors->texts)) << ::testing::PrintToString(errors->texts);
+  EXPECT_TRUE(db->get_Usable()) << "the object still holds its connection until it disconnects";
+
+  // While the server is down, connecting again fails as any failed connect does.
+  db->Disconnect();
+  ASSERT_FALSE(db->get_Usable());
+  const RaisedError refused = error_of(
+      [&] { db->Connect(cluster.connection_string(), HowToConnectEnum::ConnectByConnectionString); });
+  EXPECT_EQ(refused.number(), 60000);
+  EXPECT_TRUE(refused.description().starts_with("【ConnectDataBase】 ")) << refused.description();
+  EXPECT_FALSE(db->get_Usable());
+
+  ASSERT_TRUE(cluster.resume());
+  EXPECT_TRUE(db->Connect(cluster.connection_string(), HowToConnectEnum::ConnectByConnectionString));
+  execute(*db, "insert into t values (3)");
+  EXPECT_EQ(first_value(*db, "select string_agg(CD::text, ',' order by CD) from t"), "1,3");
+}
+
+// A statement that runs past CommandTimeout is cancelled: the failure reaches the caller and
+// the listeners, and the same connection goes on working. The same body on each database.
+enum class Backend { SQLite, PostgreSQL };
+
+class StatementTimeoutTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Backend::PostgreSQL) {
+      pg_ = PgServer::from_environment();
+      OVIK_REQUIRE_PG_SERVER(pg_);
+      connection_string_ = pg_->connection_string();
+      endless_ = "select pg_sleep(600)";
+    } else {
+      connection_string_ =
+          "Provider=SQLite;Data Source=" + (dir_.path() / "t.db").string() + ";Create If Missing=True";
+      endless_ = "with recursive c(x) as (select 1 union all select x + 1 from c) select count(*) from c";
+    }
+    db_ = connected(connection_string_, 1);
+    ASSERT_TRUE(db_->get_Usable());
+  }
+
+  TempDir dir_;
+  std::optional<PgServer> pg_;
+  std::string connection_string_;
+  std::string endless_;
+  Ref<clsDatabase> db_;
+};
+
+TEST_P(StatementTimeoutTest, AStatementPastCommandTimeoutIsCancelledAndTheConnectionGoesOn) {
+  EXPECT_EQ(db_->get_Connection()->get_CommandTimeout(), 1);
+  Ref<DatabaseErrors> errors = listen(*db_);
+  const RaisedError e = error_of([&] { execute(*db_, endless_); });
+  EXPECT_NE(e.number(), 0);
+  Ref<Errors> provider = db_->get_Connection()->get_Errors();
+  ASSERT_GE(provider->get_Count(), 1);
+  const std::string state = provider->get_Item(Variant(std::int32_t{0}))->get_SQLState();
+  EXPECT_TRUE(state == "HY008" || state == "57014") << state << ": " << e.description();
+  EXPECT_TRUE(is_execute_failure(errors->texts)) << ::testing::PrintToString(errors->texts);
+
+  EXPECT_EQ(first_value(*db_, "select 1 + 1"), "2");
+  execute(*db_, "create table t (CD integer primary key, NM varchar(40))");
+  Ref<_Recordset> source = rows(3);
+  std::string prefix = " ";
+  EXPECT_TRUE(db_->RecordToDatabase("t", source, prefix));
+  EXPECT_EQ(first_value(*db_, "select count(*) from t"), "3");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, StatementTimeoutTest,
+                         ::testing::Values(Backend::SQLite, Backend::PostgreSQL), [](const auto& info) {
+                           return std::string(info.param == Backend::SQLite ? "SQLite" : "PostgreSQL");
+                         });
+
+// On the server, an insert of RecordToDatabase held up past the time-out (here by a trigger that
+// sleeps on one row) is cancelled like any statement: the rows before it stay, the error reaches
+// the caller, and the connection takes the rest.
+TEST(StatementTimeoutOnServerTest, ARowHeldUpPastCommandTimeoutStopsRecordToDatabaseThere) {
+  const auto server = PgServer::from_environment();
+  OVIK_REQUIRE_PG_SERVER(server);
+  Ref<clsDatabase> db = connected(server->connection_string(), 1);
+  execute(*db, "create table t (CD integer primary key, NM varchar(40))");
+  execute(*db,
+          "create function slow_row() returns trigger language plpgsql as $$ begin "
+          "if new.CD = 3 then perform pg_sleep(600); end if; return new; end $$");
+  execute(*db, "create trigger slow before insert on t for each row execute function slow_row()");
+  Ref<DatabaseErrors> errors = listen(*db);
+
+  Ref<_Recordset> source = rows(5);
+  std::string prefix = " ";
+  const RaisedError e = error_of([&] { db->RecordToDatabase("t", source, prefix); });
+  EXPECT_NE(e.number(), 0);
+  EXPECT_TRUE(is_execute_failure(errors->texts)) << ::testing::PrintToString(errors->texts);
+  EXPECT_EQ(source->get_Fields()->get_Item(Variant("CD"))->get_Value().to_i32(), 3);
+  EXPECT_EQ(first_value(*db, "select string_agg(CD::text, ',' order by CD) from t"), "1,2");
+
+  execute(*db, "drop trigger slow on t");
+  source->MoveNext();
+  Ref<_Recordset> rest = db->ChangeRecordset(source);  // rows 4 and 5
+  EXPECT_TRUE(db->RecordToDatabase("t", rest, prefix));
+  EXPECT_EQ(first_value(*db, "select string_agg(CD::text, ',' order by CD) from t"), "1,2,4,5");
+}
+
+}  // namespace
+}  // namespace ovik::testing
