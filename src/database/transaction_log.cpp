@@ -85,22 +85,21 @@ void put(std::string_view text, bool& purge_done) {
     const std::string traced = traced_text(text);
     if (!fs.exists(folder) && !fs.create_directory(folder)) return;
     if (!purge_done) {
-      auto names = fs.list_files(folder);
-      if (!names) return;
-      // Same time of day, 30 calendar days back.
-      const std::int64_t now_unix = (pl::Facility<pl::Clock>::get().system_time_as_file_time() -
-                                     pl::kFileTimeOfUnixEpoch) / 10'000'000;
-      const std::int64_t limit = now_unix - 30 * kSecondsPerDay;
-      // A file that cannot be deleted does not keep the ones after it: the purge goes on, and
-      // only then does the failure end the call, to be tried again at the next line.
-      bool all_deleted = true;
-      for (const std::string& name : *names) {
-        const std::string path = folder + "/" + name;
-        auto modified = fs.last_write_time_unix(path);
-        if (modified && *modified <= limit && !fs.remove_file(path)) all_deleted = false;
+      // Same time of day, 30 calendar days back. A file that cannot be deleted neither keeps the
+      // ones after it nor costs this line: one old file out of reach would otherwise silence the
+      // trace of every object for good. The flag stays down, so the next line tries again.
+      if (auto names = fs.list_files(folder)) {
+        const std::int64_t now_unix = (pl::Facility<pl::Clock>::get().system_time_as_file_time() -
+                                       pl::kFileTimeOfUnixEpoch) / 10'000'000;
+        const std::int64_t limit = now_unix - 30 * kSecondsPerDay;
+        bool all_deleted = true;
+        for (const std::string& name : *names) {
+          const std::string path = folder + "/" + name;
+          auto modified = fs.last_write_time_unix(path);
+          if (modified && *modified <= limit && !fs.remove_file(path)) all_deleted = false;
+        }
+        purge_done = all_deleted;
       }
-      if (!all_deleted) return;
-      purge_done = true;
     }
     pl::Clock& clock = pl::Facility<pl::Clock>::get();
     const pl::CivilNow day = clock.local_now();

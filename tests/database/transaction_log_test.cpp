@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "database/transaction_log.h"
@@ -106,15 +107,21 @@ class UndeletableFiles final : public platform::FileSystem {
   bool remove_file(const std::string&) override { return false; }
 };
 
-TEST_F(TraceFileTest, AFailedPurgeWritesNothingAndLeavesTheFlag) {
+// An old file out of reach must not silence the trace: the line is written, and the purge is
+// tried again at the next line.
+TEST_F(TraceFileTest, AFailedPurgeStillWritesTheLineAndLeavesTheFlag) {
   std::filesystem::create_directories(folder());
   age_file("stuck.log", 60LL * 86400);
   UndeletableFiles stuck;
   platform::ScopedFake<platform::FileSystem> fake(stuck);
   bool purged = false;
-  trace::put("lost", purged);
+  trace::put("kept", purged);
+  trace::put("kept too", purged);
   EXPECT_FALSE(purged);
-  EXPECT_FALSE(std::filesystem::exists(today_file()));
+  EXPECT_TRUE(std::filesystem::exists(folder() + "/stuck.log"));
+  const std::string text = read_today();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+  EXPECT_NE(text.find("*/  kept too\r\n"), std::string::npos) << text;
 }
 
 TEST_F(TraceFileTest, ManyProcessesAppendWholeLines) {
