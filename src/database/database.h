@@ -99,6 +99,8 @@ class clsDatabase final : public Object<clsDatabase, _clsDatabase, IConnectionPo
   Ref<_Recordset> CreateFields(const Ref<_Recordset>& rs);
   static std::string NullToEmpty(const Variant& value);
   std::string SqlQuote(std::string_view text) const;
+  // The database product the open connection reached, lower-cased; empty when none.
+  std::string ReachedProduct() const;
   // The connected database's hex literal of a binary value.
   std::string BinaryLiteral(std::string_view bytes);
 

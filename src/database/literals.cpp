@@ -7,8 +7,10 @@
 #include <string>
 
 #include "database/access/connection_string.h"
+#include "database/access/objects/connection.h"
 #include "database/database.h"
 #include "ovik/error.h"
+#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/locale_rules.h"
 
@@ -92,12 +94,25 @@ std::string clsDatabase::NumConv(std::string& vdata, SqlStringParmitNullEnum flg
   return with_sql_decimal_point(platform::format_currency(scaled));
 }
 
+std::string clsDatabase::ReachedProduct() const {
+  const auto* connection = dynamic_cast<const access::Connection*>(m_cnAdo.get());
+  return connection != nullptr ? platform::ascii_lower(connection->dbms_name()) : std::string();
+}
+
+// MySQL and MariaDB read a backslash inside a string literal as an escape by default, so "\'"
+// would end the literal early and let the rest of the value run as SQL: there the backslash is
+// doubled too, which reads back as the caller's text. Every other database takes it as it stands.
 std::string clsDatabase::SqlQuote(std::string_view text) const {
+  bool double_backslashes = false;
+  if (text.find('\\') != std::string_view::npos) {
+    const std::string product = ReachedProduct();
+    double_backslashes = product.find("mysql") != std::string::npos || product.find("mariadb") != std::string::npos;
+  }
   std::string out;
   out.reserve(text.size() + 8);
   out += '\'';
   for (char c : text) {
-    if (c == '\'') out += '\'';
+    if (c == '\'' || (c == '\\' && double_backslashes)) out += c;
     out += c;
   }
   out += '\'';
@@ -126,10 +141,11 @@ std::string clsDatabase::DayConv(std::string& vdata) {
   }
 }
 
-// Each database's own form, chosen by the provider the connection was opened with. An ODBC source
-// is taken for PostgreSQL, the server this library reaches through ODBC; any other server refuses
-// that form as a syntax error rather than storing something else. The escape-string form reads the
-// same whatever standard_conforming_strings says.
+// Each database's own form, chosen by the provider the connection was opened with and, behind an
+// ODBC source, by the product the driver names. A source that names nothing known is taken for
+// PostgreSQL, the server this library reaches through ODBC; any other server refuses that form as
+// a syntax error rather than storing something else. The escape-string form reads the same
+// whatever standard_conforming_strings says.
 std::string clsDatabase::BinaryLiteral(std::string_view bytes) {
   if (!m_cnAdo) raise_runtime_error(err::kObjectNotSet);
   const std::string hex = hex_digits(bytes);
@@ -145,6 +161,11 @@ std::string clsDatabase::BinaryLiteral(std::string_view bytes) {
     case access::ProviderKind::kUnknown:
       break;
   }
+  const std::string product = ReachedProduct();
+  const auto names = [&](std::string_view what) { return product.find(what) != std::string::npos; };
+  if (names("sql server")) return "0x" + hex;
+  if (names("sqlite") || names("mysql") || names("mariadb")) return "X'" + hex + "'";
+  if (names("oracle")) return "hextoraw('" + hex + "')";
   return "E'\\\\x" + hex + "'::bytea";
 }
 

@@ -741,6 +741,31 @@ TEST(ConnectionTimeoutTest, ReachesTheOdbcDriverAsItsLoginTimeoutZeroIncluded) {
   }
 }
 
+// Behind an ODBC source, literals follow the product the driver names: MySQL and MariaDB read a
+// backslash as an escape, so there it is doubled (else "\'" would end the literal and run the rest
+// of the value), and binary values take that product's own hex form.
+TEST(LiteralsByProductTest, StringAndBinaryLiteralsFollowTheProductBehindAnOdbcSource) {
+  const std::string injected = "x\\'; drop table t; --";
+  const Variant bytes(std::string("\x00\xff", 2));
+  struct Case {
+    const char* product;
+    bool doubles_backslashes;
+    const char* binary;
+  };
+  for (const Case& c : {Case{"MariaDB", true, "X'00FF'"}, Case{"MySQL", true, "X'00FF'"},
+                        Case{"PostgreSQL", false, "E'\\\\x00FF'::bytea"},
+                        Case{"Microsoft SQL Server", false, "0x00FF"}, Case{"SQLite", false, "X'00FF'"}}) {
+    Ref<clsDatabase> db = make_object<clsDatabase>();
+    ASSERT_TRUE(db->Connect(std::string("Provider=MSDASQL;Driver=" OVIK_FAKE_ODBC_DRIVER ";DBMS=") + c.product,
+                            HowToConnectEnum::ConnectByConnectionString))
+        << c.product << ": " << db->get_ErrorMsg();
+    const std::string slash = c.doubles_backslashes ? "\\\\" : "\\";
+    EXPECT_EQ(db->VarConv(injected), "'x" + slash + "''; drop table t; --'") << c.product;
+    EXPECT_EQ(db->GetValueString(Variant(std::string("a\\b")), ado::adVarChar), "'a" + slash + "b'") << c.product;
+    EXPECT_EQ(db->GetValueString(bytes, ado::adLongVarBinary), c.binary) << c.product;
+  }
+}
+
 // Connecting fails: the completion event first, then 60000 with the labelled provider text.
 struct FailedConnect {
   const char* name;

@@ -1,7 +1,9 @@
-/* A stand-in ODBC driver for the tests: every connect fails with one diagnostic that tells how
-   the driver manager set SQL_ATTR_LOGIN_TIMEOUT before it ("login timeout 0", "login timeout not
-   set"), which no real driver shows from outside. Only the calls the driver manager makes on a
-   failed connect are here. */
+/* A stand-in ODBC driver for the tests. A connect fails with one diagnostic that tells how the
+   driver manager set SQL_ATTR_LOGIN_TIMEOUT before it ("login timeout 0", "login timeout not
+   set"), which no real driver shows from outside; unless the connection string holds
+   "DBMS=<name>": then it succeeds and the driver names that product, so the library's choices by
+   the server reached can be tried for servers that do not run here. Only the calls the driver
+   manager makes for that are here. */
 #include <sql.h>
 #include <sqlext.h>
 #include <stdio.h>
@@ -12,6 +14,7 @@ struct connection {
   int timeout_set;
   SQLULEN timeout;
   char message[64];
+  char dbms[64];
 };
 
 static int environment;
@@ -53,7 +56,15 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
                                    SQLCHAR* out, SQLSMALLINT out_max, SQLSMALLINT* out_length,
                                    SQLUSMALLINT completion) {
   struct connection* c = dbc;
-  (void)window, (void)in, (void)in_length, (void)out, (void)out_max, (void)out_length, (void)completion;
+  (void)window, (void)out, (void)out_max, (void)out_length, (void)completion;
+  const size_t length = in_length == SQL_NTS ? strlen((const char*)in) : (size_t)in_length;
+  char text[512];
+  snprintf(text, sizeof text, "%.*s", (int)length, (const char*)in);
+  const char* dbms = strstr(text, "DBMS=");
+  if (dbms != NULL) {
+    snprintf(c->dbms, sizeof c->dbms, "%.*s", (int)strcspn(dbms + 5, ";"), dbms + 5);
+    return SQL_SUCCESS;
+  }
   if (c->timeout_set)
     snprintf(c->message, sizeof c->message, "login timeout %lu", (unsigned long)c->timeout);
   else
@@ -75,5 +86,15 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
   (void)dbc;
+  return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT value_max,
+                             SQLSMALLINT* value_length) {
+  struct connection* c = dbc;
+  const char* answer = type == SQL_DBMS_NAME ? c->dbms : type == SQL_DRIVER_ODBC_VER ? "03.00" : NULL;
+  if (answer == NULL) return SQL_ERROR;
+  if (value != NULL) snprintf((char*)value, (size_t)value_max, "%s", answer);
+  if (value_length != NULL) *value_length = (SQLSMALLINT)strlen(answer);
   return SQL_SUCCESS;
 }

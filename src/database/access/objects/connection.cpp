@@ -207,6 +207,7 @@ void Connection::Open(std::string ConnectionString, std::string UserID, std::str
     provider_ = resolved.get("Provider");
     auto driver = make_driver(resolved);
     info = driver->open(resolved, OpenOptions{connection_timeout_});
+    dbms_name_ = driver->dbms_name();
     driver_ = std::move(driver);
   } catch (const DriverError& e) {
     std::vector<ErrorRecord> records;

@@ -57,8 +57,9 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
 
   // ---- for recordsets working through this connection ----
   bool is_open() const { return driver_ != nullptr && driver_->is_open(); }
-  // The database product reached (see Driver::dbms_name); empty while closed.
-  std::string dbms_name() const { return is_open() ? driver_->dbms_name() : std::string(); }
+  // The database product reached (see Driver::dbms_name), asked once when the connection opens;
+  // empty while closed.
+  const std::string& dbms_name() const { return is_open() ? dbms_name_ : kNoProduct; }
   void clear_errors() { errors_->Clear(); }
   // The open driver; raises 3709 with Errors filled when the connection is closed.
   Driver& usable_driver();
@@ -86,6 +87,8 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
   std::string connection_string_;
   std::int32_t connection_timeout_ = 15;
   std::int32_t command_timeout_ = 30;
+  std::string dbms_name_;
+  static inline const std::string kNoProduct;
   std::string provider_;  // as resolved by the last Open; empty before
   std::unique_ptr<Driver> driver_;
   Secrets secrets_;  // of the string and password of the last Open
