@@ -56,13 +56,16 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
                                    SQLCHAR* out, SQLSMALLINT out_max, SQLSMALLINT* out_length,
                                    SQLUSMALLINT completion) {
   struct connection* c = dbc;
-  (void)window, (void)out, (void)out_max, (void)out_length, (void)completion;
+  (void)window, (void)completion;
   const size_t length = in_length == SQL_NTS ? strlen((const char*)in) : (size_t)in_length;
   char text[512];
   snprintf(text, sizeof text, "%.*s", (int)length, (const char*)in);
   const char* dbms = strstr(text, "DBMS=");
   if (dbms != NULL) {
     snprintf(c->dbms, sizeof c->dbms, "%.*s", (int)strcspn(dbms + 5, ";"), dbms + 5);
+    /* A connected driver hands back the completed string; the driver manager reads it as text. */
+    if (out != NULL && out_max > 0) snprintf((char*)out, (size_t)out_max, "%s", text);
+    if (out_length != NULL) *out_length = (SQLSMALLINT)strlen(text);
     return SQL_SUCCESS;
   }
   if (c->timeout_set)
