@@ -2,16 +2,18 @@
 # Installs the Debian packages that building, the demo and the tests need, when any is missing.
 # The desktop module and its tests need GTK 3, a virtual X server with a small window manager
 # (for the focus), XTest (clicks as a person's arrive) and a Japanese font for the screenshots.
+# The Debian packages are made with dpkg-dev (dpkg-shlibdeps) and file, which CPack asks.
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ ninja-build pkg-config
+  cmake g++ ninja-build pkg-config python3
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev odbc-postgresql tdsodbc libsqliteodbc postgresql
   libglib2.0-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   locales
+  dpkg-dev file
   libgtk-3-dev libxtst-dev xvfb xauth openbox fonts-ipafont-gothic
 )
 

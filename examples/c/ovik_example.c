@@ -1,6 +1,6 @@
 /* The library from C, through its C interface: the environment object, a setting, a raised error,
- * the by-reference outputs of funPosInfoImport, and an event. Run it from the build tree
- * (build/examples/ovik_c_example): it reads the demo settings of build/app/ini/. */
+ * the by-reference outputs of funPosInfoImport, and an event. It reads the settings of the
+ * application folder the library lies in: run it through examples/run-example.sh. */
 #include <stdio.h>
 
 #include "ovik/ovik_c.h"

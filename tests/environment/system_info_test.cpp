@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "ovik/component.h"
@@ -140,6 +142,38 @@ TEST_F(SystemInfoTest, OpensClosesAndReopensTheDatabases) {
   ASSERT_TRUE(si->get_Database());
   Ref<_Recordset> rs = si->get_Database()->OpenForwardOnlyRecordset("select count(*) from t");
   EXPECT_EQ(rs->get_Fields()->get_Item(Variant(0))->get_Value().to_i32(), 1);
+}
+
+// The settings template an installation ships, copied as it is: every key the library reads is
+// there and usable, so the lookups and all three databases answer without a notice.
+TEST_F(SystemInfoTest, TheShippedTemplateAnswersEveryLookupAndOpensEveryDatabase) {
+  std::ifstream in(std::string(OVIK_SOURCE_DIR) + "/packaging/ini/Brindlemark.ini.template",
+                   std::ios::binary);
+  ASSERT_TRUE(in.is_open());
+  std::ostringstream text;
+  text << in.rdbuf();
+  write_settings(text.str());
+  for (const char* name : {"app.db", "master.db", "store.db"})
+    dir_.write(std::string("app/data/") + name, "");
+  auto si = make();
+  EXPECT_EQ(si->funAccountItem(), 0);
+  EXPECT_EQ(si->funAccountItemOfPetty(), 0);
+  EXPECT_EQ(si->funFinancialServer(), "");
+  EXPECT_EQ(si->funFinancialDatabase(), "");
+  EXPECT_EQ(si->funJournalPatternCode(), 0);
+  EXPECT_EQ(si->funHeadOfficeCode(1), 0);
+  std::string pos, emp, bat;
+  EXPECT_TRUE(si->funPosInfoImport(pos, emp, bat));
+  EXPECT_FALSE(bat.empty());
+  si->put_strGetIpAddress("data/store.db");
+  si->OpenDatabase();
+  for (const Ref<_clsDatabase>& db :
+       {si->get_Database(), si->get_DatabaseOfTM(), si->get_DatabaseOfStore()}) {
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(db->get_Usable());
+    EXPECT_FALSE(db->get_TraceTransaction());
+  }
+  EXPECT_TRUE(boxes_.shown.empty()) << boxes_.shown.front();
 }
 
 // A client that closed a shared connection makes that database's Disconnect return False; the
