@@ -153,11 +153,15 @@ for deb in "${debs[@]}"; do
   files+=("$file")
   echo "$(basename "$file"): $(dpkg-deb -f "$file" Depends)"
 done
-dpkg-deb -f "$build"/packages/ovik2environment_*.deb Depends | grep -q libsqlite3 ||
+# Listings go through files: grep -q stops reading early, and pipefail would count the writer's
+# broken pipe as a failure.
+dpkg-deb -f "$build"/packages/ovik2environment_*.deb Depends >"$work/depends"
+dpkg-deb -c "$build"/packages/ovik2environment_*.deb >"$work/contents"
+grep -q libsqlite3 "$work/depends" ||
   fail "the runtime package declares no shared-library dependencies"
-dpkg-deb -c "$build"/packages/ovik2environment_*.deb | grep -q "\./opt/brindlemark/ini/Brindlemark.ini.template" ||
+grep -q "\./opt/brindlemark/ini/Brindlemark.ini.template" "$work/contents" ||
   fail "the runtime package lacks the settings template"
-if dpkg-deb -c "$build"/packages/ovik2environment_*.deb | grep -q "/ini/Brindlemark.ini$"; then
+if grep -q "/ini/Brindlemark.ini$" "$work/contents"; then
   fail "the runtime package ships a site's Brindlemark.ini"
 fi
 
