@@ -1,13 +1,16 @@
-// `ovik demo`: the whole client flow on the embedded SQLite default, on the application folder the
-// library lies in (bin/ beside ini/, sql/ and data/), saying what it does and which files it writes.
+// `ovik demo`: the whole client flow on the embedded SQLite default (or on the server that the
+// settings name for the application database), on the application folder the library lies in
+// (bin/ beside ini/, sql/ and data/), saying what it does and which files it writes.
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
 
 #include "commands.h"
+#include "database/access/objects/connection.h"
 #include "database/database.h"
 #include "demo_ui.h"
+#include "logging/log_statements.h"
 #include "ovik/component.h"
 #include "ovik/system_info.h"
 #include "ovik/ui.h"
@@ -128,14 +131,32 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
     out << "\n== 4. Writing a recordset into a table (RecordToDatabase)\n";
     Ref<_clsDatabase> db = si->get_Database();
     Variant affected;
+    // The settings may point the application database at a server: the log table's definition and
+    // the demo table's date type follow the product reached, as the log's own statements do.
+    const auto* reached = dynamic_cast<const access::Connection*>(db->get_Connection().get());
+    const std::string dbms = reached != nullptr ? reached->dbms_name() : std::string();
+    const LogDialect dialect = log_dialect(dbms, si->get_IniFiles(IniFileIndexEnum::AppSetting)->GetIni("database", "provider"));
+    const char* ddl_file = dialect == LogDialect::kSqlite     ? "wkLog.sqlite.sql"
+                           : dialect == LogDialect::kPostgres ? "wkLog.postgresql.sql"
+                                                              : "wkLog.sqlserver.sql";
     // The table definition without its comment lines: the trace shows each statement on one line.
+    // SQL Server's has no "if not exists": it runs only when the table is missing.
+    bool log_table_present = dialect != LogDialect::kSqlServer;
+    if (!log_table_present) {
+      try {
+        db->get_Connection()->Execute("select count(*) from wkLog where 1 = 0", affected, -1);
+        log_table_present = true;
+      } catch (const RaisedError&) {
+      }
+    }
+    std::istringstream ddl_lines(read_file(app + "/sql/" + ddl_file));
     std::string ddl;
-    std::istringstream ddl_lines(read_file(app + "/sql/wkLog.sqlite.sql"));
     for (std::string line; std::getline(ddl_lines, line);)
       if (line.rfind("--", 0) != 0) ddl += line + "\n";
-    db->get_Connection()->Execute(ddl, affected, -1);
+    if (dialect != LogDialect::kSqlServer || !log_table_present) db->get_Connection()->Execute(ddl, affected, -1);
     db->get_Connection()->Execute("drop table if exists demo_items", affected, -1);
-    db->get_Connection()->Execute("create table demo_items (CD integer primary key, NM varchar(40), DT datetime)",
+    db->get_Connection()->Execute(std::string("create table demo_items (CD integer primary key, NM varchar(40), DT ") +
+                                      (dialect == LogDialect::kPostgres ? "timestamp(0)" : "datetime") + ")",
                                   affected, -1);
     Ref<_Recordset> items = new_recordset();
     items->get_Fields()->Append("CD", ado::adInteger, 0, 0);
@@ -182,7 +203,10 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
     Kind kinds[] = {{"Oracle    ", database_of_kind("Provider=OraOLEDB.Oracle;Data Source=demo")},
                     {"Access    ", database_of_kind("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=demo.mdb")},
                     {"SQL Server", database_of_kind("Provider=SQLOLEDB;Data Source=127.0.0.1,1;Initial Catalog=x")},
-                    {"SQLite    ", db}};
+                    {dialect == LogDialect::kSqlite     ? "SQLite    "
+                     : dialect == LogDialect::kPostgres ? "PostgreSQL"
+                                                        : "this one  ",
+                     db}};
     for (Kind& k : kinds) {
       std::string empty, amount = "1,234.50", lead = "007", date = "2024/1/5 9:03", text = "O'Neil";
       out << "  " << k.name << " (" << kind_name(k.db->get_Provider()) << "): NumConv(\"\") = "
@@ -203,8 +227,14 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
     out << "\n== 7. Application and error log entries\n";
     si->PrintApplog("demo: the store's day started", 1, "DEMO");
     si->PrintErrlog("demo: an error worth reporting", 1, "");
-    Ref<_Recordset> log_rows = db->OpenForwardOnlyRecordset(
-        "select Title, ApplicationName, Comment from wkLog order by rowid desc limit 2");
+    const char* latest_two =
+        dialect == LogDialect::kSqlite ? "select Title, ApplicationName, Comment from wkLog where Comment like 'demo:%' order by rowid desc limit 2"
+        : dialect == LogDialect::kPostgres
+            ? "select Title, ApplicationName, Comment from wkLog where Comment like 'demo:%' order by AmendDate desc, "
+              "Title desc limit 2"
+            : "select top 2 Title, ApplicationName, Comment from wkLog where Comment like 'demo:%' order by AmendDate "
+              "desc, Title desc";
+    Ref<_Recordset> log_rows = db->OpenForwardOnlyRecordset(latest_two);
     while (!log_rows->get_EOF()) {
       out << "  wkLog row: " << log_rows->get_Fields()->get_Item(Variant("Title"))->get_Value().to_string() << " | "
           << log_rows->get_Fields()->get_Item(Variant("ApplicationName"))->get_Value().to_string() << " | "
