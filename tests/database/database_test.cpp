@@ -15,20 +15,12 @@
 #include "database/fake_connection.h"
 #include "ovik/events.h"
 #include "platform/locale_rules.h"
+#include "support/error_of.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
 namespace ovik::testing {
 namespace {
-
-RaisedError error_of(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const RaisedError& e) {
-    return e;
-  }
-  return RaisedError(0, "", "");
-}
 
 // Records RaiseDatabaseError events, and optionally what else happened around them.
 class EventLog final : public Listener<EventLog, __clsDatabase> {

@@ -12,20 +12,12 @@
 #include "database/database.h"
 #include "ovik/events.h"
 #include "support/pg_cluster.h"
+#include "support/error_of.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
 namespace ovik::testing {
 namespace {
-
-RaisedError error_of(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const RaisedError& e) {
-    return e;
-  }
-  return RaisedError(0, "", "");
-}
 
 class DatabaseErrors final : public Listener<DatabaseErrors, __clsDatabase> {
  public:
