@@ -8,6 +8,11 @@
 //  - QSqlQuery::exec(text), one query object reused; POCO `session << text, now`;
 //  - the floor: sqlite3_exec(text).
 // Opening the file, the pragmas, the create table and the close are outside the time.
+//
+// What one statement per row costs (not compared with anything): the same RecordToDatabase inside
+// one transaction, the floor's best case (one prepared, bound insert in one transaction), and, when
+// scripts/pg-test-server.sh's env.sh is sourced, RecordToDatabase of 5,000 rows to PostgreSQL in
+// autocommit and in one transaction.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -23,7 +28,11 @@
 #include <Poco/Data/Session.h>
 #endif
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,7 +44,11 @@ namespace {
 
 using namespace ovik;
 
-constexpr int kRows = 100000;
+// 100,000; PEERS_INSERT_ROWS sets another count (a profile under callgrind wants fewer).
+const int kRows = [] {
+  const char* rows = std::getenv("PEERS_INSERT_ROWS");
+  return rows != nullptr && std::atoi(rows) > 0 ? std::atoi(rows) : 100000;
+}();
 constexpr char kCreate[] = "create table T (CD integer, NM varchar(40), DT timestamp)";
 
 std::string name_of(int i) { return "item " + std::to_string(i) + " O'Neil"; }
@@ -172,6 +185,88 @@ void BM_Insert_Ovik_ConnectionExecute(benchmark::State& state) {
 }
 
 #if OVIK_PEER_QT
+// RecordToDatabase inside BeginTrans / CommitTrans: one commit instead of one per row.
+void BM_Insert_Ovik_RecordToDatabaseOneTransaction(benchmark::State& state) {
+  const Inputs& in = inputs();
+  int run = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    peers::ScratchFolder scratch("insert-ovik-tx");
+    const std::string path = scratch.file("t" + std::to_string(run++) + ".db");
+    Ref<clsDatabase> db = ovik_open(path);
+    Ref<_Recordset> rs = in.rs;
+    std::string prefix = " ";
+    state.ResumeTiming();
+    db->get_Connection()->BeginTrans();
+    db->RecordToDatabase("T", rs, prefix);
+    db->get_Connection()->CommitTrans();
+    state.PauseTiming();
+    db.reset();
+    check_file(state, path);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+
+// The rows to PostgreSQL through ODBC (the test server's DSN and login from its env.sh), into a
+// table of the run's own: 5,000 rows, in autocommit or in one transaction.
+const int kPgRows = std::min(5000, kRows);
+
+std::string pg_connection_string() {
+  auto variable = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value != nullptr ? value : "");
+  };
+  return "Provider=MSDASQL;Data Source=" + variable("OVIK_TEST_PG_DSN") + ";User ID=" +
+         variable("OVIK_TEST_PG_USER") + ";Password=" + variable("OVIK_TEST_PG_PASSWORD");
+}
+
+void pg_insert(benchmark::State& state, bool one_transaction) {
+  const Inputs& in = inputs();
+  Ref<clsDatabase> db = make_object<clsDatabase>();
+  if (!db->Connect(pg_connection_string(), HowToConnectEnum::ConnectByConnectionString)) {
+    state.SkipWithError(("PostgreSQL: " + db->get_ErrorMsg()).c_str());
+    return;
+  }
+  Ref<_Connection> cn = db->get_Connection();
+  const std::string table = "bench_insert_" + std::to_string(::getpid());
+  Variant affected;
+  cn->Execute("drop table if exists " + table, affected, -1);
+  cn->Execute("create table " + table + " (CD integer, NM varchar(40), DT timestamp)", affected, -1);
+  // The first 5,000 rows of the recordset, copied into one of their own.
+  Ref<_Recordset> rs = new_recordset();
+  Ref<Fields> fields = rs->get_Fields();
+  fields->Append("CD", ado::adInteger, 4, 0);
+  fields->Append("NM", ado::adVarWChar, 40, 0);
+  fields->Append("DT", ado::adDBTimeStamp, 16, 0);
+  rs->put_CursorLocation(ado::adUseClient);
+  rs->Open(Variant(), Variant(), ado::adOpenStatic, ado::adLockOptimistic, -1);
+  in.rs->MoveFirst();
+  for (int i = 0; i < kPgRows; ++i, in.rs->MoveNext()) {
+    rs->AddNew();
+    for (std::int32_t f = 0; f < 3; ++f)
+      fields->get_Item(Variant(f))->put_Value(in.rs->get_Fields()->get_Item(Variant(f))->get_Value());
+    rs->Update();
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    cn->Execute("truncate " + table, affected, -1);
+    std::string prefix = " ";
+    state.ResumeTiming();
+    if (one_transaction) cn->BeginTrans();
+    db->RecordToDatabase(table, rs, prefix);
+    if (one_transaction) cn->CommitTrans();
+  }
+  Ref<_Recordset> count = cn->Execute("select count(*) from " + table, affected, -1);
+  if (count->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_string() != std::to_string(kPgRows))
+    state.SkipWithError("wrong row count in PostgreSQL");
+  cn->Execute("drop table " + table, affected, -1);
+  state.SetItemsProcessed(state.iterations() * kPgRows);
+}
+
+void BM_Insert_Ovik_Pg5000Autocommit(benchmark::State& state) { pg_insert(state, false); }
+void BM_Insert_Ovik_Pg5000OneTransaction(benchmark::State& state) { pg_insert(state, true); }
+
 // ---- Qt 6 --------------------------------------------------------------------------------------
 
 void BM_Insert_Qt_QSqlQueryExec(benchmark::State& state) {
@@ -265,6 +360,52 @@ void BM_Insert_Raw_Sqlite3Exec(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
+// The floor's best case: one prepared insert, its values bound, all rows in one transaction.
+void BM_Insert_Raw_PreparedOneTransaction(benchmark::State& state) {
+  const Inputs& in = inputs();
+  // The values as the statements carry them, taken from the recordset once, outside the time.
+  struct Row {
+    std::int64_t cd;
+    std::string nm, dt;
+  };
+  std::vector<Row> rows;
+  for (in.rs->MoveFirst(); !in.rs->get_EOF(); in.rs->MoveNext()) {
+    Ref<Fields> f = in.rs->get_Fields();
+    rows.push_back({std::stoll(f->get_Item(Variant(std::int32_t{0}))->get_Value().to_string()),
+                    f->get_Item(Variant(std::int32_t{1}))->get_Value().to_string(),
+                    f->get_Item(Variant(std::int32_t{2}))->get_Value().to_string()});
+  }
+  int run = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    peers::ScratchFolder scratch("insert-raw-tx");
+    const std::string path = scratch.file("t" + std::to_string(run++) + ".db");
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("sqlite3_open failed");
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr);
+    state.ResumeTiming();
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "insert into T (CD, NM, DT) values (?, ?, ?)", -1, &insert, nullptr);
+    sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
+    for (const Row& row : rows) {
+      sqlite3_bind_int64(insert, 1, row.cd);
+      sqlite3_bind_text(insert, 2, row.nm.data(), static_cast<int>(row.nm.size()), SQLITE_STATIC);
+      sqlite3_bind_text(insert, 3, row.dt.data(), static_cast<int>(row.dt.size()), SQLITE_STATIC);
+      if (sqlite3_step(insert) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+      sqlite3_reset(insert);
+    }
+    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    sqlite3_finalize(insert);
+    state.PauseTiming();
+    sqlite3_close(db);
+    check_file(state, path);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+
 BENCHMARK(BM_Insert_Ovik_RecordToDatabase)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Insert_Ovik_ConnectionExecute)->Unit(benchmark::kMillisecond)->Iterations(1);
 #if OVIK_PEER_QT
@@ -274,6 +415,8 @@ BENCHMARK(BM_Insert_Qt_QSqlQueryExec)->Unit(benchmark::kMillisecond)->Iterations
 BENCHMARK(BM_Insert_Poco_SessionNow)->Unit(benchmark::kMillisecond)->Iterations(1);
 #endif
 BENCHMARK(BM_Insert_Raw_Sqlite3Exec)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Insert_Ovik_RecordToDatabaseOneTransaction)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Insert_Raw_PreparedOneTransaction)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 
@@ -281,6 +424,14 @@ int main(int argc, char** argv) {
 #if OVIK_PEER_POCO
   Poco::Data::SQLite::Connector::registerConnector();
 #endif
+  if (std::getenv("OVIK_TEST_PG_DSN") != nullptr) {
+    benchmark::RegisterBenchmark("BM_Insert_Ovik_Pg5000Autocommit", BM_Insert_Ovik_Pg5000Autocommit)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+    benchmark::RegisterBenchmark("BM_Insert_Ovik_Pg5000OneTransaction", BM_Insert_Ovik_Pg5000OneTransaction)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   if (argc > 0) std::fprintf(stderr, "first statement: %s\n", inputs().texts.front().c_str());
