@@ -184,7 +184,6 @@ void BM_Insert_Ovik_ConnectionExecute(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRows);
 }
 
-#if OVIK_PEER_QT
 // RecordToDatabase inside BeginTrans / CommitTrans: one commit instead of one per row.
 void BM_Insert_Ovik_RecordToDatabaseOneTransaction(benchmark::State& state) {
   const Inputs& in = inputs();
@@ -268,6 +267,7 @@ void pg_insert(benchmark::State& state, bool one_transaction) {
 void BM_Insert_Ovik_Pg5000Autocommit(benchmark::State& state) { pg_insert(state, false); }
 void BM_Insert_Ovik_Pg5000OneTransaction(benchmark::State& state) { pg_insert(state, true); }
 
+#if OVIK_PEER_QT
 // ---- Qt 6 --------------------------------------------------------------------------------------
 
 void BM_Insert_Qt_QSqlQueryExec(benchmark::State& state) {
