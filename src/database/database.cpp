@@ -198,9 +198,11 @@ void clsDatabase::ReplaceConnection(Ref<_Connection> connection) {
 
 ConnectedDatabaseTypeEnum clsDatabase::get_Provider() {
   if (!m_cnAdo) raise_runtime_error(err::kObjectNotSet);
-  // The name is read for every test, as the connection may report a different one at any time.
+  // The name is read at every call, as the connection may report a different one at any time; once
+  // per call is enough (DayConv asks for every date value RecordToDatabase writes).
+  const std::string provider = platform::ascii_lower(m_cnAdo->get_Provider());
   for (const ProviderRule& rule : kProviderRules)
-    if (platform::ascii_lower(m_cnAdo->get_Provider()).find(rule.substring) != std::string::npos) return rule.type;
+    if (provider.find(rule.substring) != std::string::npos) return rule.type;
   return ConnectedDatabaseTypeEnum::IsUnknown;
 }
 

@@ -184,9 +184,9 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     const std::string path = folder + "/" + file_name;
     // The folder is nearly always there: try the append first and create the folder only when
     // it is missing, which saves a look-up on every entry.
-    if (fs.append_line(path, bytes)) return;
+    if (fs.append_line(log_file_, path, bytes)) return;
     if (fs.exists(folder) || !fs.create_directory(folder)) return;
-    fs.append_line(path, bytes);
+    fs.append_line(log_file_, path, bytes);
   } catch (...) {
     // A log entry that cannot be written is lost without a word: logging never fails its caller.
   }

@@ -31,10 +31,13 @@ std::optional<pl::CivilDateTime> cutoff_date(std::int16_t keep_days) {
   return cutoff;
 }
 
+// Zero-padded decimal digits of a date part (never negative here); every purge formats its cutoff,
+// and printf costs more than the rest of a purge that finds nothing to do.
 std::string digits(int value, int width) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*d", width, value);
-  return buf;
+  std::string out(static_cast<std::size_t>(width), '0');
+  unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
+  for (std::size_t i = out.size(); i > 0 && v != 0; v /= 10) out[--i] = static_cast<char>('0' + v % 10);
+  return out;
 }
 
 void erase_all(std::string& text, const std::string& part) {
@@ -57,6 +60,24 @@ bool six_digits(const std::string& text) {
   for (char c : text)
     if (c < '0' || c > '9') return false;
   return true;
+}
+
+// The last pass of this thread over a log folder that found nothing to delete. A pass decides by
+// the names alone (with the library's base name and the cutoff), so while the folder holds the same
+// names, nothing new can be deleted at that cutoff or an earlier one, and the listing is skipped.
+// The names are the same while the folder's stamp is: an entry created, deleted or renamed moves its
+// mtime, a change of its permissions its ctime. Every log object purges at its creation, and the
+// environment object makes one per entry, so this saves a listing per entry.
+struct QuietPass {
+  std::string folder;
+  std::string base_name;
+  std::string cutoff;  // yymmdd
+  pl::FolderStamp stamp;
+};
+thread_local std::optional<QuietPass> t_quiet_pass;
+
+std::string yymmdd(const pl::CivilDateTime& date) {
+  return digits(date.year % 100, 2) + digits(date.month, 2) + digits(date.day, 2);
 }
 
 }  // namespace
@@ -93,9 +114,19 @@ void clsLog::delete_rows(const std::string& cutoff_yyyymmdd) {
 
 void clsLog::delete_files(std::int16_t keep_days) {
   pl::FileSystem& fs = pl::Facility<pl::FileSystem>::get();
-  if (!fs.exists(m_LogFolder)) return;
+  const std::optional<pl::FolderStamp> before = fs.folder_stamp(m_LogFolder);
+  if (!before) return;
+  const auto first_cutoff = cutoff_date(keep_days);
+  if (!first_cutoff) return;
+  const std::string pass_cutoff = yymmdd(*first_cutoff);
+  if (const auto& quiet = t_quiet_pass; quiet && quiet->folder == m_LogFolder &&
+                                        quiet->base_name == module_base_name_ && pass_cutoff <= quiet->cutoff &&
+                                        quiet->stamp.same_as(*before))
+    return;
+
   auto names = fs.list_files(m_LogFolder);
   if (!names) return;
+  bool quiet = true;  // nothing deleted or left that could be, at one cutoff all along
   for (const std::string& name : *names) {
     std::string stripped = name;
     erase_all(stripped, module_base_name_);
@@ -103,10 +134,19 @@ void clsLog::delete_files(std::int16_t keep_days) {
     const std::string head = first_characters(stripped, 6);
     auto cutoff = cutoff_date(keep_days);
     if (!cutoff) return;
-    const std::string cutoff_text = digits(cutoff->year % 100, 2) + digits(cutoff->month, 2) + digits(cutoff->day, 2);
+    const std::string cutoff_text = yymmdd(*cutoff);
+    if (cutoff_text != pass_cutoff) quiet = false;
     // Only a name that starts with a date of the library's own form is ever deleted.
-    if (six_digits(head) && head < cutoff_text) fs.remove_file(m_LogFolder + "/" + name);
+    if (six_digits(head) && head < cutoff_text) {
+      fs.remove_file(m_LogFolder + "/" + name);
+      quiet = false;
+    }
   }
+  // Remembered only when the names cannot have changed unseen: the stamp was settled before the
+  // listing and is the same after it.
+  const std::optional<pl::FolderStamp> after = fs.folder_stamp(m_LogFolder);
+  if (quiet && before->settled && after && after->same_as(*before))
+    t_quiet_pass = QuietPass{m_LogFolder, module_base_name_, pass_cutoff, *before};
 }
 
 }  // namespace ovik

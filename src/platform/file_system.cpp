@@ -129,57 +129,126 @@ ssize_t FileSystem::write_some(int fd, const char* data, std::size_t size) {
   return file_calls().write(fd, data, size);
 }
 
-bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
+bool HeldFile::close() {
+  if (fd_ < 0) return true;
+  const int fd = fd_;
+  fd_ = -1;
+  path_.clear();
+  end_ = -1;
+  return ::close(fd) == 0;
+}
+
+namespace {
+
+// Opens `path` for appending as append_line requires (a vetted folder, never through a link, never
+// blocking on a FIFO); -1 on failure. `readable` tells whether the file's end can be looked at.
+int open_for_append(const std::string& path, bool& readable) {
   const std::size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return false;
+  if (name.empty() || name == "." || name == "..") return -1;
   Descriptor folder(open_folder(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash)));
-  if (folder.get() < 0) return false;
+  if (folder.get() < 0) return -1;
 
-  // O_NONBLOCK: a FIFO planted in the file's place must not hang the caller; it is refused below.
+  // O_NONBLOCK: a FIFO planted in the file's place must not hang the caller; it is refused later.
   constexpr int kFlags = O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  bool readable = true;
-  Descriptor file(file_calls().openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0640));
-  if (file.get() < 0 && errno == EACCES) {
+  readable = true;
+  int fd = file_calls().openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0640);
+  if (fd < 0 && errno == EACCES) {
     // A file this user may append to but not read: no look at its end, the line goes out as is.
     readable = false;
-    file.reset(file_calls().openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0640));
+    fd = file_calls().openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0640);
   }
-  if (file.get() < 0) return false;
+  return fd;
+}
 
-  const bool locked = lock_exclusive(file.get(), kAppendPatience) == LockResult::locked;
-  // Taken under the lock, the file's end is where this entry begins: every other appender waits.
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  std::string joined;
-  if (readable) {
-    const std::string_view line_break = break_before_next_entry(file.get(), info.st_size);
-    if (!line_break.empty()) {
-      joined.reserve(line_break.size() + bytes.size());
-      joined.append(line_break).append(bytes);
-      bytes = joined;
+}  // namespace
+
+bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
+  HeldFile once;
+  const bool written = append_held(once, path, bytes, /*closing=*/true);
+  const bool closed = once.close();  // a failing close (a full disk on a network file system) is seen
+  return written && closed;
+}
+
+bool FileSystem::append_line(HeldFile& held, const std::string& path, std::string_view bytes) {
+  return append_held(held, path, bytes, /*closing=*/false);
+}
+
+bool FileSystem::append_held(HeldFile& held, const std::string& path, std::string_view bytes, bool closing) {
+  if (held.is_open() && held.path_ != path) held.close();
+  for (bool reopened = false;; reopened = true) {
+    if (!held.is_open()) {
+      bool readable = true;
+      const int fd = open_for_append(path, readable);
+      if (fd < 0) return false;
+      held.fd_ = fd;
+      held.path_ = path;
+      held.readable_ = readable;
+      held.end_ = -1;
     }
-  }
-
-  const off_t start = info.st_size;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write_some(file.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // Cut our fragment off again, but only where it provably is the file's end: nothing was
-      // written before, between or after our pieces (a writer that ignores the lock, say).
-      const off_t end = ::lseek(file.get(), 0, SEEK_CUR);
-      struct stat now {};
-      if (done > 0 && locked && end == start + static_cast<off_t>(done) && ::fstat(file.get(), &now) == 0 &&
-          now.st_size == end) {
-        [[maybe_unused]] const int ignored = file_calls().ftruncate(file.get(), start);
-      }
+    const int fd = held.fd_;
+    const bool locked = lock_exclusive(fd, kAppendPatience) == LockResult::locked;
+    // Taken under the lock, the file's end is where this entry begins: every other appender waits.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      held.close();
       return false;
     }
-    done += static_cast<std::size_t>(n);
+    if (info.st_nlink == 0 && !reopened) {
+      // Deleted since the last line (purged, or replaced by a new file of the same name): the line
+      // belongs in the file that has the name now. Closing lets the lock go.
+      held.close();
+      continue;
+    }
+    std::string joined;
+    // Where this writer's own last line ends the file, its last byte is known to end a line.
+    if (held.readable_ && info.st_size != held.end_) {
+      const std::string_view line_break = break_before_next_entry(fd, info.st_size);
+      if (!line_break.empty()) {
+        joined.reserve(line_break.size() + bytes.size());
+        joined.append(line_break).append(bytes);
+        bytes = joined;
+      }
+    }
+
+    const off_t start = info.st_size;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = write_some(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        // Cut our fragment off again, but only where it provably is the file's end: nothing was
+        // written before, between or after our pieces (a writer that ignores the lock, say).
+        const off_t end = ::lseek(fd, 0, SEEK_CUR);
+        struct stat now {};
+        if (done > 0 && locked && end == start + static_cast<off_t>(done) && ::fstat(fd, &now) == 0 &&
+            now.st_size == end) {
+          [[maybe_unused]] const int ignored = file_calls().ftruncate(fd, start);
+        }
+        held.close();
+        return false;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    held.end_ = locked && !bytes.empty() && bytes.back() == '\n' ? start + static_cast<off_t>(done) : -1;
+    if (locked && !closing) ::flock(fd, LOCK_UN);
+    return true;
   }
-  return file.close();
+}
+
+std::optional<FolderStamp> FileSystem::folder_stamp(const std::string& folder) {
+  struct stat info {};
+  if (folder.empty() || ::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+  FolderStamp stamp;
+  stamp.device = static_cast<std::uint64_t>(info.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+  stamp.mtime_ns = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  stamp.ctime_ns = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const std::int64_t now_ns = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+  stamp.settled = std::max(stamp.mtime_ns, stamp.ctime_ns) <= now_ns - 2'000'000'000;
+  return stamp;
 }
 
 std::optional<std::vector<std::string>> FileSystem::list_files(const std::string& folder) {

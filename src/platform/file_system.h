@@ -20,6 +20,46 @@
 
 namespace ovik::platform {
 
+// What tells one state of a folder's list of names from another: the folder itself (device and
+// inode) and the times of its last change of entries (mtime) and of its own attributes (ctime),
+// to the nanosecond. Creating, deleting or renaming an entry moves the mtime.
+struct FolderStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t mtime_ns = 0;
+  std::int64_t ctime_ns = 0;
+  // Whether both times lie well (two seconds) behind the system clock. A file system stamps with a
+  // coarse clock (a kernel tick, a file server's clock), so two changes within one tick can leave
+  // the same times; once they are settled, the next change is sure to move them.
+  bool settled = false;
+  bool same_as(const FolderStamp& other) const {
+    return device == other.device && inode == other.inode && mtime_ns == other.mtime_ns &&
+           ctime_ns == other.ctime_ns;
+  }
+};
+
+// A file kept open for appending by one writer between its lines (see the append_line that takes
+// it): the open is most of what a line costs. It is bound to the path it was opened for and closed
+// with the writer, or when the writer appends to another path.
+class HeldFile {
+ public:
+  HeldFile() = default;
+  ~HeldFile() { close(); }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+
+  bool is_open() const { return fd_ >= 0; }
+  // False when closing reported an error (a network file system that could not store the data).
+  bool close();
+
+ private:
+  friend class FileSystem;
+  int fd_ = -1;
+  std::string path_;
+  bool readable_ = false;  // whether the file's last byte can be looked at
+  off_t end_ = -1;         // where this writer's last line ended: the file's size right after it
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -43,15 +83,26 @@ class FileSystem {
   // process) starts on a line of its own. The lock is waited for about a second at most; past
   // that the line goes out without it.
   virtual bool append_line(const std::string& path, std::string_view bytes);
+  // The same, on a file that `held` keeps open from one line to the next: the same locking, checks
+  // and repairs, without the open and close. Between lines the file may be deleted (a purge) or
+  // replaced: a line then goes to whatever file has the name now, as if it had been opened afresh.
+  // A `path` other than the held one closes the held file first (the day's file changed at
+  // midnight). After a failure the file is closed.
+  virtual bool append_line(HeldFile& held, const std::string& path, std::string_view bytes);
   // The names (not paths) of the regular files in `folder`, links to regular files included,
   // without folders, other kinds of entry and hidden names (beginning with "."), in byte order.
   // None when the folder cannot be listed, or is a symbolic link that append_line would refuse
   // (so a purge never deletes in a planted link's target).
   virtual std::optional<std::vector<std::string>> list_files(const std::string& folder);
+  // The stamp of the folder (a link followed); none when it cannot be read.
+  virtual std::optional<FolderStamp> folder_stamp(const std::string& folder);
   // Removes one file (or link); false when it cannot.
   virtual bool remove_file(const std::string& path);
   // The last modification time in whole seconds since 1970-01-01 UTC; none when unreadable.
   virtual std::optional<std::int64_t> last_write_time_unix(const std::string& path);
+
+ private:
+  bool append_held(HeldFile& held, const std::string& path, std::string_view bytes, bool closing);
 
  protected:
   // The write(2) of append_line, the seam for fault injection: a fake may write short or fail

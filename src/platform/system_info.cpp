@@ -199,9 +199,14 @@ RemoteSession classify(const std::optional<std::string>& logind_name,
 }  // namespace session
 
 std::string SystemInfo::user_name() {
+  const uid_t uid = ::geteuid();
+  // The user database is read once per user and thread: every log object asks, and a lookup reads
+  // the whole passwd file. A name that could not be read is asked for again next time.
+  thread_local uid_t remembered_uid = 0;
+  thread_local std::string remembered;
+  if (!remembered.empty() && remembered_uid == uid) return remembered;
   long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::size_t size = suggested > 0 ? static_cast<std::size_t>(suggested) : 1024;
-  const uid_t uid = ::geteuid();
   // Entries with long member lists outgrow the suggested size; grow to a sane limit.
   while (size <= (1u << 20)) {
     std::string buffer(size, '\0');
@@ -213,7 +218,9 @@ std::string SystemInfo::user_name() {
       continue;
     }
     if (error != 0 || found == nullptr || found->pw_name == nullptr) return {};
-    return found->pw_name;
+    remembered_uid = uid;
+    remembered = found->pw_name;
+    return remembered;
   }
   return {};
 }

@@ -126,6 +126,10 @@ class FullDisk final : public platform::FileSystem {
     ++attempts;
     return false;
   }
+  bool append_line(platform::HeldFile&, const std::string&, std::string_view) override {
+    ++attempts;
+    return false;
+  }
   int attempts = 0;
 };
 
@@ -171,6 +175,86 @@ TEST_F(LogFileTest, PurgeDeletesOnlyFilesDatedBeforeTheCutoff) {
   clock_.set(2000, 1, 20);
   log->DelLog(1);
   EXPECT_TRUE(present("991231-user01.LOG"));
+}
+
+// A file system whose folder times always move with a change of names and were last moved long
+// ago: the purge may then remember a quiet folder. The test reports each change it makes.
+class QuietFolders final : public platform::FileSystem {
+ public:
+  std::optional<platform::FolderStamp> folder_stamp(const std::string& folder) override {
+    auto stamp = FileSystem::folder_stamp(folder);
+    if (stamp) {
+      stamp->mtime_ns = stamp->ctime_ns = changes;
+      stamp->settled = true;
+    }
+    return stamp;
+  }
+  std::optional<std::vector<std::string>> list_files(const std::string& folder) override {
+    ++listings;
+    return FileSystem::list_files(folder);
+  }
+  bool remove_file(const std::string& path) override {
+    if (refuse_removal || !FileSystem::remove_file(path)) return false;
+    ++changes;
+    return true;
+  }
+  int changes = 0;
+  int listings = 0;
+  bool refuse_removal = false;
+};
+
+TEST_F(LogFileTest, APurgeSkipsTheListingOnlyWhileNothingCouldBeDeleted) {
+  touch("Ovik2Environment061106-user01.LOG");  // kept by a cutoff of 2006-11-06
+  QuietFolders files;
+  platform::ScopedFake<platform::FileSystem> fake(files);
+  auto new_log = [] { return make_object<clsLog>(); };
+  auto add = [&](const std::string& name) {
+    touch(name);
+    ++files.changes;
+  };
+
+  Ref<clsLog> log = new_log();
+  log->DelLog(30);
+  new_log();
+  EXPECT_EQ(files.listings, 1) << "the folder is listed once while it stays the same";
+
+  add("Ovik2Environment061001-user01.LOG");
+  new_log();
+  EXPECT_FALSE(present("Ovik2Environment061001-user01.LOG"));
+  new_log();  // the pass that deleted is not remembered: one more listing finds the folder quiet
+  new_log();
+  EXPECT_EQ(files.listings, 3);
+
+  clock_.set(2006, 12, 7, 0, 0, 1);  // a new day moves the cutoff, with no change in the folder
+  new_log();
+  EXPECT_EQ(files.listings, 4);
+  EXPECT_FALSE(present("Ovik2Environment061106-user01.LOG"));
+
+  log->DelLog(0);  // a later cutoff may find more
+  EXPECT_EQ(files.listings, 5);
+  log->DelLog(30);  // an earlier one cannot
+  EXPECT_EQ(files.listings, 5);
+
+  add("Ovik2Environment061003-user01.LOG");
+  files.refuse_removal = true;  // a file that cannot be deleted is tried again at every purge
+  const int before = files.listings;
+  new_log();
+  new_log();
+  EXPECT_EQ(files.listings, before + 2);
+  EXPECT_TRUE(present("Ovik2Environment061003-user01.LOG"));
+  files.refuse_removal = false;
+  new_log();
+  EXPECT_FALSE(present("Ovik2Environment061003-user01.LOG"));
+}
+
+TEST_F(LogFileTest, AnObjectWritesOnAfterItsFileWasPurged) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  Ref<clsLog> log = make_object<clsLog>();
+  put(log, "t", "first");
+  make_object<clsLog>()->DelLog(-1);  // a cutoff after today: today's file goes
+  ASSERT_FALSE(present("Ovik2Environment061206-user01.LOG"));
+  put(log, "t", "second");
+  EXPECT_EQ(read_log("Ovik2Environment061206-user01.LOG"), "2006/12/06 14:05:09\t4321\tuser01\tOvik2Environment\tt\tsecond\r\n");
 }
 
 std::size_t count_whole_lines(const std::string& content, const std::string& must_contain) {

@@ -139,7 +139,8 @@ class Cursor {
   // Moves to the next row; false at the end (and every call after it). The previous row's values
   // are gone afterwards.
   virtual bool fetch() = 0;
-  // The current row, one value per column; valid after fetch() returned true.
+  // The current row, one value per column; valid after fetch() returned true. Empty once the
+  // cursor was let go (its connection closed).
   virtual const std::vector<Value>& row() const = 0;
   // Releases the statement; further fetch() calls fail. Closing twice is harmless.
   virtual void close() noexcept = 0;

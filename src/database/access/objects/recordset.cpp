@@ -551,11 +551,12 @@ Variant Recordset::value(std::size_t index) {
   }
   if (!has_current_row()) raise(kNoCurrentRecord, kNoCurrentText);
   if (streaming()) {
-    // Closing the connection ends its cursors: the row they stood on is gone with them.
-    if (!connection_ || !connection_->is_open() || index >= stream_->row().size())
+    // Closing the connection ends its cursors, and a cursor let go holds no row.
+    const std::vector<Value>& row = stream_->row();
+    if (!connection_ || index >= row.size())
       raise(kConnectionUnusable,
             "The connection of this forward-only recordset was closed: its rows are gone.");
-    return to_variant(stream_->row()[index], d.type);
+    return to_variant(row[index], d.type);
   }
   return columns_[index].variant(static_cast<std::size_t>(position_), d.type);
 }

@@ -514,6 +514,7 @@ class OdbcCursor final : public Cursor {
   void detach() noexcept {
     statement_.reset();
     closed_ = true;
+    row_.clear();
   }
 
  private:
