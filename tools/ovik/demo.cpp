@@ -227,13 +227,13 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
     out << "\n== 7. Application and error log entries\n";
     si->PrintApplog("demo: the store's day started", 1, "DEMO");
     si->PrintErrlog("demo: an error worth reporting", 1, "");
-    const char* latest_two =
-        dialect == LogDialect::kSqlite ? "select Title, ApplicationName, Comment from wkLog where Comment like 'demo:%' order by rowid desc limit 2"
-        : dialect == LogDialect::kPostgres
-            ? "select Title, ApplicationName, Comment from wkLog where Comment like 'demo:%' order by AmendDate desc, "
-              "Title desc limit 2"
-            : "select top 2 Title, ApplicationName, Comment from wkLog where Comment like 'demo:%' order by AmendDate "
-              "desc, Title desc";
+    // This run's two rows: several runs may log within one second.
+    const std::string this_run =
+        " Title, ApplicationName, Comment from wkLog where Comment like 'demo:%' and ProcessID = " +
+        std::to_string(platform::Facility<platform::SystemInfo>::get().process_id()) +
+        " order by Title desc";
+    const std::string latest_two = dialect == LogDialect::kSqlServer ? "select top 2" + this_run
+                                                                      : "select" + this_run + " limit 2";
     Ref<_Recordset> log_rows = db->OpenForwardOnlyRecordset(latest_two);
     while (!log_rows->get_EOF()) {
       out << "  wkLog row: " << log_rows->get_Fields()->get_Item(Variant("Title"))->get_Value().to_string() << " | "
