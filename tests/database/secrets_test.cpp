@@ -103,6 +103,8 @@ TEST(SecretsRedaction, HidesEveryOccurrenceInTheFormsAStringWritesIt) {
       {{"12"}, "select 12, 123, x12 from t12", "select ********, 123, x12 from t12"},
       {{"pw"}, "pw", "********"},
       {{"発"}, "発注 発", "発注 ********"},
+      // The driver manager reads C strings: a password holding a NUL reaches the server cut there.
+      {{std::string("S3cr\0et", 7)}, "Data Source=S3cr;PWD={S3cr", "Data Source=********;PWD={********"},
       // Nothing to hide: an empty password, and stars that the mask shows anyway.
       {{"", "**"}, "a ** b", "a ** b"},
   };

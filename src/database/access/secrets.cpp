@@ -78,6 +78,9 @@ void walk(std::string_view text, bool nested, int depth, std::vector<bool>* hidd
 }  // namespace
 
 void Secrets::add(std::string_view secret) {
+  // The driver manager reads C strings, so a password holding a NUL reaches the server cut there.
+  if (const auto nul = secret.find('\0'); nul != std::string_view::npos && nul != 0)
+    add(secret.substr(0, nul));
   if (secret.empty()) return;
   if (secret.size() <= kMask.size() && secret.find_first_not_of('*') == std::string_view::npos) return;
   const auto insert = [this](std::string value) {

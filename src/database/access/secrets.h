@@ -25,7 +25,8 @@ inline constexpr std::size_t kShortSecret = 4;
 class Secrets {
  public:
   // Also takes the forms the value has when it is written enclosed in a string (doubled quotes,
-  // doubled braces). An empty value, or one of stars that the mask itself would show, hides nothing.
+  // doubled braces) and, for a value holding a NUL, the part before it. An empty value, or one of
+  // stars that the mask itself would show, hides nothing.
   void add(std::string_view secret);
   void add(const Secrets& other);
   bool empty() const noexcept { return values_.empty(); }
