@@ -73,6 +73,11 @@ TEST(ConnectLineSecrets, NoPasswordReachesTheConnectLineAndTheRestIsShownAsWritt
        "Provider=SQLite;Password=********;User ID=;Data Source=/x/********.db"},
       {"Provider=SQLite;Password='S3\"cr3t';Data Source=\"/x/S3\"\"cr3t\"", {"S3\"cr3t", "S3\"\"cr3t"}},
       {"Provider=SQLOLEDB;Password=S3cr3t;User ID=S3cr3t", {"S3cr3t"}},
+      // An item the ODBC driver receives loses its braces on the way: the password is inside them.
+      {"Provider=MSDASQL;PWD={S3cr3t};Data Source=S3cr3t.example",
+       {"S3cr3t"},
+       "Provider=MSDASQL;PWD=********;Data Source=********.example"},
+      {"Provider=MSDASQL;PWD={S3}}cr3t};Data Source=S3}cr3t", {"S3}cr3t"}},
   };
   for (const MaskCase& c : cases) {
     const std::string line = trace::connect_line(c.connection_string);

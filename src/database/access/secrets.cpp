@@ -28,6 +28,15 @@ std::string doubled(std::string_view text, char c) {
   return out;
 }
 
+std::string unbraced(std::string_view braced) {
+  std::string out;
+  for (std::size_t i = 1; i + 1 < braced.size(); ++i) {
+    out.push_back(braced[i]);
+    if (braced[i] == '}' && i + 2 < braced.size() && braced[i + 1] == '}') ++i;
+  }
+  return out;
+}
+
 // Letters, digits, "_" and the bytes of non-ASCII characters make up words.
 bool word_byte(char c) {
   const auto byte = static_cast<unsigned char>(c);
@@ -81,6 +90,8 @@ void Secrets::add(std::string_view secret) {
   // The driver manager reads C strings, so a password holding a NUL reaches the server cut there.
   if (const auto nul = secret.find('\0'); nul != std::string_view::npos && nul != 0)
     add(secret.substr(0, nul));
+  // An item passed on to the ODBC driver loses its braces there ("PWD={a}}b}" is "a}b").
+  if (secret.size() >= 2 && secret.front() == '{' && secret.back() == '}') add(unbraced(secret));
   if (secret.empty()) return;
   if (secret.size() <= kMask.size() && secret.find_first_not_of('*') == std::string_view::npos) return;
   const auto insert = [this](std::string value) {

@@ -25,8 +25,9 @@ inline constexpr std::size_t kShortSecret = 4;
 class Secrets {
  public:
   // Also takes the forms the value has when it is written enclosed in a string (doubled quotes,
-  // doubled braces) and, for a value holding a NUL, the part before it. An empty value, or one of
-  // stars that the mask itself would show, hides nothing.
+  // doubled braces), its inside when it is enclosed in braces (as the ODBC driver reads it) and,
+  // for a value holding a NUL, the part before it. An empty value, or one of stars that the mask
+  // itself would show, hides nothing.
   void add(std::string_view secret);
   void add(const Secrets& other);
   bool empty() const noexcept { return values_.empty(); }
