@@ -112,6 +112,9 @@ TEST(SecretsRedaction, HidesEveryOccurrenceInTheFormsAStringWritesIt) {
       {{std::string("S3cr\0et", 7)}, "Data Source=S3cr;PWD={S3cr", "Data Source=********;PWD={********"},
       // Nothing to hide: an empty password, and stars that the mask shows anyway.
       {{"", "**"}, "a ** b", "a ** b"},
+      // A longer short password that is not alone there gives way to a shorter one that is.
+      {{"a-b", "a"}, "a-bc a-b", "********-bc ********"},
+      {{"ab", "abc"}, "ab-abcd abc", "********-abcd ********"},
   };
   for (const Case& c : cases) {
     access::Secrets secrets;
@@ -121,6 +124,25 @@ TEST(SecretsRedaction, HidesEveryOccurrenceInTheFormsAStringWritesIt) {
   access::Secrets none;
   EXPECT_TRUE(none.empty());
   EXPECT_EQ(none.redact("S3cr3t"), "S3cr3t");
+}
+
+// A string may carry thousands of passwords (a fuzzed one did); each is hidden, the longest of those
+// that start at one place first, also after the collection is copied into another.
+TEST(SecretsRedaction, ThousandsOfPasswordsOfEveryLengthAreAllHidden) {
+  access::Secrets collected;
+  std::string text, shown;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string secret = "pw" + std::string(static_cast<std::size_t>(i % 40), 'x') + std::to_string(i);
+    collected.add(secret);
+    text += secret + "+" + std::to_string(i) + " ";
+    shown += std::string(access::kMask) + "+" + std::to_string(i) + " ";
+  }
+  collected.add("pwx");  // a prefix of many of them, and short: never inside them
+  access::Secrets secrets;
+  secrets.add(collected);
+  secrets.add(collected);
+  EXPECT_EQ(secrets.redact(text), shown);
+  EXPECT_EQ(secrets.redact("a pwx b"), "a ******** b");
 }
 
 TEST(SecretsRedaction, PasswordsAreCollectedAtEveryLevelAndFromTheDataLinkFile) {
