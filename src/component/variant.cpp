@@ -70,6 +70,21 @@ int current_year() { return pl::Facility<pl::Clock>::get().local_now().year; }
 
 double currency_to_double(Currency c) { return static_cast<double>(c.scaled) / 10000.0; }
 
+// A day count of the years 100 to 9999. Checked before civil_from_ole, which answers day zero for
+// counts far outside them.
+DateTime checked_date(double days) {
+  if (!(days > -657435.0 && days < 2958466.0)) raise_runtime_error(err::kOverflow);
+  double back = 0;
+  if (!pl::ole_from_civil(pl::civil_from_ole(days), back)) raise_runtime_error(err::kOverflow);
+  return DateTime{days};
+}
+
+float to_single(double value) {
+  const float single = static_cast<float>(value);
+  if (std::isinf(single) && std::isfinite(value)) raise_runtime_error(err::kOverflow);
+  return single;
+}
+
 }  // namespace
 
 double Variant::to_double() const {
@@ -101,6 +116,13 @@ double Variant::to_double() const {
 std::int64_t Variant::to_i64() const {
   if (auto* i = std::get_if<std::int64_t>(&v_)) return *i;
   if (auto* i = std::get_if<std::int32_t>(&v_)) return *i;
+  if (auto* s = std::get_if<std::string>(&v_)) {
+    // Exactly, not through a double: a LongLong has more digits than a double keeps.
+    std::int64_t out = 0;
+    const auto st = pl::parse_int64(*s, out);
+    if (st == pl::ConvStatus::Ok) return out;
+    if (st == pl::ConvStatus::Overflow) fail(st);
+  }
   if (auto* c = std::get_if<Currency>(&v_)) {
     // Exact: round the scaled value half to even at the units.
     std::int64_t q = c->scaled / 10000, r = c->scaled % 10000;
@@ -172,24 +194,15 @@ bool Variant::to_bool() const {
 }
 
 DateTime Variant::to_date() const {
-  if (auto* d = std::get_if<DateTime>(&v_)) return *d;
+  if (auto* d = std::get_if<DateTime>(&v_)) return checked_date(d->days);
   if (auto* s = std::get_if<std::string>(&v_)) {
     if (auto parsed = pl::parse_date(*s, current_year())) return DateTime{parsed->ole};
     double d = 0;
-    if (pl::parse_double(*s, d) == pl::ConvStatus::Ok) {
-      pl::CivilDateTime c = pl::civil_from_ole(d);
-      double check = 0;
-      if (!pl::ole_from_civil(c, check)) raise_runtime_error(err::kOverflow);
-      return DateTime{d};
-    }
+    if (pl::parse_double(*s, d) == pl::ConvStatus::Ok) return checked_date(d);
     raise_runtime_error(err::kTypeMismatch);
   }
   if (auto* o = std::get_if<Ref<IDispatch>>(&v_)) return default_value(*o).to_date();
-  double d = to_double();
-  pl::CivilDateTime c = pl::civil_from_ole(d);
-  double check = 0;
-  if (!std::isfinite(d) || !pl::ole_from_civil(c, check)) raise_runtime_error(err::kOverflow);
-  return DateTime{d};
+  return checked_date(to_double());
 }
 
 std::string Variant::to_string() const {
@@ -226,7 +239,7 @@ Variant change_type(const Variant& value, VarType type) {
     case VarType::Integer: return Variant(value.to_i16());
     case VarType::Long: return Variant(value.to_i32());
     case VarType::LongLong: return Variant(value.to_i64());
-    case VarType::Single: return Variant(static_cast<float>(value.to_double()));
+    case VarType::Single: return Variant(to_single(value.to_double()));
     case VarType::Double: return Variant(value.to_double());
     case VarType::Currency: return Variant(value.to_currency());
     case VarType::Date: return Variant(value.to_date());

@@ -473,6 +473,7 @@ ConvStatus parse_currency(std::string_view text, std::int64_t& scaled) {
   return decimal_to_scaled(d, 4, scaled);
 }
 
+ConvStatus parse_int64(std::string_view text, std::int64_t& out) { return parse_integer(text, out); }
 ConvStatus parse_int32(std::string_view text, std::int32_t& out) { return parse_integer(text, out); }
 ConvStatus parse_int16(std::string_view text, std::int16_t& out) { return parse_integer(text, out); }
 ConvStatus parse_uint8(std::string_view text, std::uint8_t& out) { return parse_integer(text, out); }

@@ -74,6 +74,7 @@ ConvStatus parse_double(std::string_view text, double& out);
 // even; out of range (-922337203685477.5808 .. 922337203685477.5807) is Overflow.
 ConvStatus parse_currency(std::string_view text, std::int64_t& scaled);
 // Text to integer: parse, round half to even, range check. `out` is untouched on failure.
+ConvStatus parse_int64(std::string_view text, std::int64_t& out);
 ConvStatus parse_int32(std::string_view text, std::int32_t& out);
 ConvStatus parse_int16(std::string_view text, std::int16_t& out);
 ConvStatus parse_uint8(std::string_view text, std::uint8_t& out);

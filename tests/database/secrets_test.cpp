@@ -73,6 +73,11 @@ TEST(ConnectLineSecrets, NoPasswordReachesTheConnectLineAndTheRestIsShownAsWritt
        "Provider=SQLite;Password=********;User ID=;Data Source=/x/********.db"},
       {"Provider=SQLite;Password='S3\"cr3t';Data Source=\"/x/S3\"\"cr3t\"", {"S3\"cr3t", "S3\"\"cr3t"}},
       {"Provider=SQLOLEDB;Password=S3cr3t;User ID=S3cr3t", {"S3cr3t"}},
+      // An item the ODBC driver receives loses its braces on the way: the password is inside them.
+      {"Provider=MSDASQL;PWD={S3cr3t};Data Source=S3cr3t.example",
+       {"S3cr3t"},
+       "Provider=MSDASQL;PWD=********;Data Source=********.example"},
+      {"Provider=MSDASQL;PWD={S3}}cr3t};Data Source=S3}cr3t", {"S3}cr3t"}},
   };
   for (const MaskCase& c : cases) {
     const std::string line = trace::connect_line(c.connection_string);
@@ -103,8 +108,13 @@ TEST(SecretsRedaction, HidesEveryOccurrenceInTheFormsAStringWritesIt) {
       {{"12"}, "select 12, 123, x12 from t12", "select ********, 123, x12 from t12"},
       {{"pw"}, "pw", "********"},
       {{"発"}, "発注 発", "発注 ********"},
+      // The driver manager reads C strings: a password holding a NUL reaches the server cut there.
+      {{std::string("S3cr\0et", 7)}, "Data Source=S3cr;PWD={S3cr", "Data Source=********;PWD={********"},
       // Nothing to hide: an empty password, and stars that the mask shows anyway.
       {{"", "**"}, "a ** b", "a ** b"},
+      // A longer short password that is not alone there gives way to a shorter one that is.
+      {{"a-b", "a"}, "a-bc a-b", "********-bc ********"},
+      {{"ab", "abc"}, "ab-abcd abc", "********-abcd ********"},
   };
   for (const Case& c : cases) {
     access::Secrets secrets;
@@ -114,6 +124,25 @@ TEST(SecretsRedaction, HidesEveryOccurrenceInTheFormsAStringWritesIt) {
   access::Secrets none;
   EXPECT_TRUE(none.empty());
   EXPECT_EQ(none.redact("S3cr3t"), "S3cr3t");
+}
+
+// A string may carry thousands of passwords (a fuzzed one did); each is hidden, the longest of those
+// that start at one place first, also after the collection is copied into another.
+TEST(SecretsRedaction, ThousandsOfPasswordsOfEveryLengthAreAllHidden) {
+  access::Secrets collected;
+  std::string text, shown;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string secret = "pw" + std::string(static_cast<std::size_t>(i % 40), 'x') + std::to_string(i);
+    collected.add(secret);
+    text += secret + "+" + std::to_string(i) + " ";
+    shown += std::string(access::kMask) + "+" + std::to_string(i) + " ";
+  }
+  collected.add("pwx");  // a prefix of many of them, and short: never inside them
+  access::Secrets secrets;
+  secrets.add(collected);
+  secrets.add(collected);
+  EXPECT_EQ(secrets.redact(text), shown);
+  EXPECT_EQ(secrets.redact("a pwx b"), "a ******** b");
 }
 
 TEST(SecretsRedaction, PasswordsAreCollectedAtEveryLevelAndFromTheDataLinkFile) {

@@ -28,6 +28,15 @@ std::string doubled(std::string_view text, char c) {
   return out;
 }
 
+std::string unbraced(std::string_view braced) {
+  std::string out;
+  for (std::size_t i = 1; i + 1 < braced.size(); ++i) {
+    out.push_back(braced[i]);
+    if (braced[i] == '}' && i + 2 < braced.size() && braced[i + 1] == '}') ++i;
+  }
+  return out;
+}
+
 // Letters, digits, "_" and the bytes of non-ASCII characters make up words.
 bool word_byte(char c) {
   const auto byte = static_cast<unsigned char>(c);
@@ -78,34 +87,36 @@ void walk(std::string_view text, bool nested, int depth, std::vector<bool>* hidd
 }  // namespace
 
 void Secrets::add(std::string_view secret) {
+  // The driver manager reads C strings, so a password holding a NUL reaches the server cut there.
+  if (const auto nul = secret.find('\0'); nul != std::string_view::npos && nul != 0)
+    add(secret.substr(0, nul));
+  // An item passed on to the ODBC driver loses its braces there ("PWD={a}}b}" is "a}b").
+  if (secret.size() >= 2 && secret.front() == '{' && secret.back() == '}') add(unbraced(secret));
   if (secret.empty()) return;
   if (secret.size() <= kMask.size() && secret.find_first_not_of('*') == std::string_view::npos) return;
-  const auto insert = [this](std::string value) {
-    if (std::find(values_.begin(), values_.end(), value) != values_.end()) return;
-    if (starts_.find(value.front()) == std::string::npos) starts_.push_back(value.front());
-    values_.push_back(std::move(value));
-  };
   insert(std::string(secret));
   for (const char c : {'"', '\'', '}'}) {
     if (secret.find(c) != std::string_view::npos) insert(doubled(secret, c));
   }
-  std::stable_sort(values_.begin(), values_.end(),
-                   [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
 }
 
 void Secrets::add(const Secrets& other) {
-  for (const std::string& value : other.values_) add(value);
+  for (const auto& [size, values] : other.by_length_) {
+    for (const std::string& value : values) add(value);
+  }
 }
 
-bool Secrets::matches(std::string_view text, std::size_t at, const std::string& value) const {
-  if (text[at] != value.front() || text.substr(at, value.size()) != value) return false;
-  if (value.size() >= kShortSecret) return true;
-  const std::size_t end = at + value.size();
-  return (at == 0 || !word_byte(text[at - 1])) && (end == text.size() || !word_byte(text[end]));
+void Secrets::insert(std::string value) {
+  auto group = std::lower_bound(by_length_.begin(), by_length_.end(), value.size(),
+                                [](const auto& g, std::size_t size) { return g.first > size; });
+  if (group == by_length_.end() || group->first != value.size())
+    group = by_length_.insert(group, {value.size(), {}});
+  if (starts_.find(value.front()) == std::string::npos) starts_.push_back(value.front());
+  group->second.insert(std::move(value));
 }
 
 std::string Secrets::redact(std::string_view text) const {
-  if (values_.empty()) return std::string(text);
+  if (by_length_.empty()) return std::string(text);
   // The next place of each byte that starts a password; found with memchr, so that text without
   // a candidate is only copied.
   std::vector<std::pair<char, std::size_t>> next;
@@ -117,12 +128,20 @@ std::string Secrets::redact(std::string_view text) const {
     std::size_t at = std::string_view::npos;
     for (const auto& [start, place] : next) at = std::min(at, place);
     if (at == std::string_view::npos) break;
-    const auto match = std::find_if(values_.begin(), values_.end(),
-                                    [&](const std::string& value) { return matches(text, at, value); });
+    std::size_t matched = 0;
+    for (const auto& [size, values] : by_length_) {
+      if (size > text.size() - at || values.find(text.substr(at, size)) == values.end()) continue;
+      const std::size_t end = at + size;
+      if (size < kShortSecret &&
+          !((at == 0 || !word_byte(text[at - 1])) && (end == text.size() || !word_byte(text[end]))))
+        continue;
+      matched = size;
+      break;
+    }
     std::size_t resume = at + 1;
-    if (match != values_.end()) {
+    if (matched != 0) {
       out.append(text.substr(copied, at - copied)).append(kMask);
-      resume = copied = at + match->size();
+      resume = copied = at + matched;
     }
     for (auto& [start, place] : next) {
       if (place < resume) place = text.find(start, resume);

@@ -13,8 +13,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ovik::access {
@@ -25,18 +28,23 @@ inline constexpr std::size_t kShortSecret = 4;
 class Secrets {
  public:
   // Also takes the forms the value has when it is written enclosed in a string (doubled quotes,
-  // doubled braces). An empty value, or one of stars that the mask itself would show, hides nothing.
+  // doubled braces), its inside when it is enclosed in braces (as the ODBC driver reads it) and,
+  // for a value holding a NUL, the part before it. An empty value, or one of stars that the mask
+  // itself would show, hides nothing.
   void add(std::string_view secret);
   void add(const Secrets& other);
-  bool empty() const noexcept { return values_.empty(); }
+  bool empty() const noexcept { return by_length_.empty(); }
   // Every occurrence of a password replaced by kMask; where several start at one place, the
   // longest is replaced.
   std::string redact(std::string_view text) const;
 
  private:
-  bool matches(std::string_view text, std::size_t at, const std::string& value) const;
-  std::vector<std::string> values_;  // longest first, each once
-  std::string starts_;               // the first byte of each value, each once
+  void insert(std::string value);
+  // Each value once, grouped by length, longest first: where several start at one place the
+  // longest is found first, and each place costs one lookup per length, not one per value (a
+  // string may hold thousands of passwords).
+  std::vector<std::pair<std::size_t, std::set<std::string, std::less<>>>> by_length_;
+  std::string starts_;  // the first byte of each value, each once
 };
 
 // The passwords of a connection string; when it names a data-link file ("File Name="), those of
