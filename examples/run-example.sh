@@ -10,6 +10,10 @@ if [ $# -lt 2 ]; then
   echo "usage: $0 INSTALLED_APP_FOLDER PROGRAM [ARG...]" >&2
   exit 2
 fi
+# A preloaded runtime (the sanitizers' for the Python example) is meant for the program alone, not
+# for the shell tools that prepare its folder.
+preload=${LD_PRELOAD:-}
+unset LD_PRELOAD
 here=$(cd "$(dirname "$0")" && pwd)
 installed=$1
 shift
@@ -18,6 +22,7 @@ trap 'rm -rf "$work"' EXIT
 "$here/prepare-app-folder.sh" "$installed" "$work/app" >/dev/null
 bin="$work/app/bin"
 status=0
+if [ -n "$preload" ]; then export LD_PRELOAD="$preload"; fi
 PATH="$bin:$PATH" LD_LIBRARY_PATH="$bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
   OVIK_PYTHON_LIBRARY="$bin/libOvik2Environment.so.2" "$@" || status=$?
 exit $status
