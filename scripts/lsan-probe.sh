@@ -3,7 +3,7 @@
 # With OVIK_LSAN_PROBE=1 each test program leaks one block on purpose (tests/support/lsan_probe.c),
 # so one test of each program, run through CTest with its own environment and wrapper, must fail
 # with ovik_lsan_probe_leak in LeakSanitizer's report. The programs that tests only start (the
-# command-line host, the load run, the C example, the generator) get the probe preloaded and run
+# command-line host, the load run, the examples, the generator) get the probe preloaded and run
 # directly. Where no report comes, the checker is off (a tracer such as strace or gdb, a sandbox,
 # detect_leaks=0 in a test's environment), and that program's clean runs prove nothing.
 #   scripts/lsan-probe.sh [BUILD]   (default build-asan)
@@ -42,11 +42,11 @@ for test in json.load(open(sys.argv[1]))["tests"]:
     if not command:
         continue
     program = command[0]
-    if program.endswith(".sh") and len(command) > 1 and command[1].startswith("/"):
+    if program.endswith("run_on_desktop.sh") and len(command) > 1:
         program = command[1]
     name = program.rsplit("/", 1)[-1]
-    if name.endswith(".sh") or name in ("ovik_early_bound", "ovik_c_example"):
-        continue  # a script of the test's own, or a program started directly below
+    if name.endswith(".sh") or name in ("ovik", "ovik_early_bound"):
+        continue  # a script of the test's own (the examples' too), or a program started directly below
     picked.setdefault(program, test["name"])
 for program, name in sorted(picked.items()):
     print(program.rsplit("/", 1)[-1] + "\t^" + re.escape(name) + "$")
@@ -68,7 +68,9 @@ run() { # NAME COMMAND...
 }
 run ovik "$build/app/bin/ovik" typelib
 run ovik_load "$build/tools/load/ovik_load" --processes 0
-run ovik_c_example "$build/examples/ovik_c_example"
+for example in example_c example_early_bound example_late_bound example_database_errors; do
+  run "$example" "$build/examples/$example"
+done
 run ovik_early_bound "$build/tools/early_bound/ovik_early_bound" --check include/ovik
 
 exit $failed
