@@ -33,13 +33,8 @@
 namespace {
 
 using ovik::fuzz::check;
+using ovik::fuzz::FixedClock;
 namespace pl = ovik::platform;
-
-class FixedClock final : public pl::Clock {
- public:
-  std::int64_t system_time_as_file_time() override { return 0; }
-  pl::CivilNow local_now() override { return {2031, 6, 15, 12, 0, 0}; }
-};
 
 enum class Kind { SQLite, SqlServer, Oracle, Access, Odbc };
 struct Database {

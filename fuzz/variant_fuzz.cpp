@@ -19,13 +19,8 @@ namespace {
 using ovik::Variant;
 using ovik::VarType;
 using ovik::fuzz::check;
+using ovik::fuzz::FixedClock;
 namespace pl = ovik::platform;
-
-class FixedClock final : public pl::Clock {
- public:
-  std::int64_t system_time_as_file_time() override { return 0; }
-  pl::CivilNow local_now() override { return {2031, 6, 15, 12, 0, 0}; }
-};
 
 constexpr VarType kTypes[] = {VarType::Empty,  VarType::Null,    VarType::Integer,  VarType::Long,
                               VarType::Single, VarType::Double,  VarType::Currency, VarType::Date,
