@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "database/database.h"
+#include "../insert_workload.h"
 #include "ovik/data_access.h"
 
 namespace {
@@ -49,51 +50,9 @@ const int kRows = [] {
   const char* rows = std::getenv("PEERS_INSERT_ROWS");
   return rows != nullptr && std::atoi(rows) > 0 ? std::atoi(rows) : 100000;
 }();
-constexpr char kCreate[] = "create table T (CD integer, NM varchar(40), DT timestamp)";
-
-std::string name_of(int i) { return "item " + std::to_string(i) + " O'Neil"; }
-double day_of(int i) { return 45000.0 + i % 1000 + (i % 86400) / 86400.0; }
-
-Ref<_Recordset> rows_to_write() {
-  Ref<_Recordset> rs = new_recordset();
-  Ref<Fields> fields = rs->get_Fields();
-  fields->Append("CD", ado::adInteger, 4, 0);
-  fields->Append("NM", ado::adVarWChar, 40, 0);
-  fields->Append("DT", ado::adDBTimeStamp, 16, 0);
-  rs->put_CursorLocation(ado::adUseClient);
-  rs->Open(Variant(), Variant(), ado::adOpenStatic, ado::adLockOptimistic, -1);
-  Ref<Field> cd = fields->get_Item(Variant(std::int32_t{0}));
-  Ref<Field> nm = fields->get_Item(Variant(std::int32_t{1}));
-  Ref<Field> dt = fields->get_Item(Variant(std::int32_t{2}));
-  for (int i = 0; i < kRows; ++i) {
-    rs->AddNew();
-    cd->put_Value(Variant(std::int32_t{i}));
-    nm->put_Value(Variant(name_of(i)));
-    dt->put_Value(Variant(DateTime{day_of(i)}));
-    rs->Update();
-  }
-  return rs;
-}
-
-class Capture final : public Listener<Capture, ConnectionEvents> {
- public:
-  ~Capture() override = default;
-  std::vector<std::string> texts;
-  void WillExecute(const std::string& Source, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                   const Ref<_Recordset>&, const Ref<_Connection>&) override {
-    texts.push_back(Source);
-  }
-  void InfoMessage(const Ref<Error>&, std::int32_t, const Ref<_Connection>&) override {}
-  void BeginTransComplete(std::int32_t, const Ref<Error>&, std::int32_t, const Ref<_Connection>&) override {}
-  void CommitTransComplete(const Ref<Error>&, std::int32_t, const Ref<_Connection>&) override {}
-  void RollbackTransComplete(const Ref<Error>&, std::int32_t, const Ref<_Connection>&) override {}
-  void ExecuteComplete(std::int32_t, const Ref<Error>&, std::int32_t, const Ref<_Recordset>&,
-                       const Ref<_Connection>&) override {}
-  void WillConnect(const std::string&, const std::string&, const std::string&, std::int32_t, std::int32_t,
-                   const Ref<_Connection>&) override {}
-  void ConnectComplete(const Ref<Error>&, std::int32_t, const Ref<_Connection>&) override {}
-  void Disconnect(std::int32_t, const Ref<_Connection>&) override {}
-};
+using bench::StatementCapture;
+constexpr const char* kCreate = bench::kInsertTable;
+Ref<_Recordset> rows_to_write() { return bench::rows_to_insert(kRows); }
 
 Ref<clsDatabase> ovik_open(const std::string& path) {
   Ref<clsDatabase> db = make_object<clsDatabase>();
@@ -114,7 +73,7 @@ const Inputs& inputs() {
     Inputs in;
     peers::ScratchFolder scratch("insert-capture");
     Ref<clsDatabase> db = ovik_open(scratch.file("capture.db"));
-    Ref<Capture> capture(new Capture);
+    Ref<StatementCapture> capture(new StatementCapture);
     Ref<IConnectionPointContainer> events = query<IConnectionPointContainer>(db->get_Connection().get());
     events->Advise(ConnectionEvents::IID, capture.get());
     in.rs = rows_to_write();
