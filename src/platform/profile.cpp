@@ -109,6 +109,22 @@ std::string_view header_name_at(std::string_view text, std::size_t pos, CharSche
   return trim(text.substr(pos, end - pos));
 }
 
+// For code pages whose bytes are characters of their own or never look like ASCII: where the name
+// standing at text[pos] after blanks ends, with the blanks after it, when that name begins with
+// `want` (case aside); npos when it does not. Compared in place, last byte first, since names that
+// differ mostly differ in a number at their end.
+std::size_t after_name(std::string_view text, std::size_t pos, std::string_view want) {
+  while (pos < text.size() && is_blank(text[pos])) ++pos;
+  const std::size_t n = want.size();
+  if (text.size() - pos < n) return std::string_view::npos;
+  if (n > 0 && ascii_upper(text[pos + n - 1]) != ascii_upper(want[n - 1])) return std::string_view::npos;
+  for (std::size_t i = 0; i < n; ++i)
+    if (text[pos + i] != want[i] && ascii_upper(text[pos + i]) != ascii_upper(want[i])) return std::string_view::npos;
+  pos += n;
+  while (pos < text.size() && is_blank(text[pos])) ++pos;
+  return pos;
+}
+
 std::string_view unquoted(std::string_view v) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
     return v.substr(1, v.size() - 2);
@@ -566,6 +582,14 @@ std::size_t get_profile_string_from_memory(std::string_view content, const char*
   // blanks) has its name read up to "]" and compared, without splitting the text into lines. Inside
   // the section the lines are taken one by one, and the scan stops at the key or at the end of the
   // first matching section.
+  // A section name holding "]", CR, LF or NUL, or a key name holding "=" or NUL, can match nothing.
+  static constexpr std::string_view kHeaderEnds{"]\0\r\n", 4};
+  static constexpr std::string_view kKeyEnds{"=\0", 2};
+  const bool direct = !hides_ascii(scheme);
+  if (direct && (want_section.find_first_of(kHeaderEnds) != std::string_view::npos ||
+                 want_key.find_first_of(kKeyEnds) != std::string_view::npos)) {
+    return copy_default(default_value, buffer, size, scheme);
+  }
   const std::size_t start = content.substr(0, kBom.size()) == kBom ? kBom.size() : 0;
   std::size_t from = start;
   std::size_t header = content.size();
@@ -576,7 +600,16 @@ std::size_t get_profile_string_from_memory(std::string_view content, const char*
     std::size_t q = p;
     while (q > start && is_blank(content[q - 1])) --q;
     if (q != start && content[q - 1] != '\n' && content[q - 1] != '\r') continue;
-    if (names_equal(header_name_at(content, p + 1, scheme), want_section, scheme)) {
+    bool match = false;
+    if (direct) {
+      // The name ends at "]", a line break, a NUL or the end of the text; `want` holds none of them.
+      const std::size_t end = after_name(content, p + 1, want_section);
+      match = end == content.size() || (end != std::string_view::npos && kHeaderEnds.find(content[end]) !=
+                                                                             std::string_view::npos);
+    } else {
+      match = names_equal(header_name_at(content, p + 1, scheme), want_section, scheme);
+    }
+    if (match) {
       header = q;
       break;
     }
@@ -594,6 +627,12 @@ std::size_t get_profile_string_from_memory(std::string_view content, const char*
     if (i == text.size()) continue;
     if (text[i] == '[') break;
     if (text[i] == ';') continue;
+    if (direct) {
+      // The key's name, blanks, then the line's first "=" (`want` holds neither "=" nor NUL).
+      const std::size_t eq = after_name(text, i, want_key);
+      if (eq == std::string_view::npos || eq == text.size() || text[eq] != '=') continue;
+      return copy_value(unquoted(trim(cut_at_nul(text.substr(eq + 1)))), buffer, size, scheme);
+    }
     // A NUL ends the line's meaning, so a key line has its "=" before any NUL. Both are below every
     // trail byte range, so a plain byte scan is safe in every code page.
     std::size_t eq = i;

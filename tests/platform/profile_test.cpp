@@ -51,6 +51,10 @@ TEST(ProfileRead, Rules) {
       {"[x]\n[a] [b]\nk=v", "b", "k", kDefault},          // a second "[" on a header line
       {"[[a]\nk=v", "a", "k", kDefault},
       {"[[a]\nk=v", "[a", "k", "v"},
+      {"[a]\nk=1=2\n", "a", "k=1", kDefault},             // no key name holds "="
+      {"[a]b]\nk=v", "a]b", "k", kDefault},               // nor a section name "]"
+      {"[a]\nkey\nkey2=1\nkey =2", "a", "KEY", "2"},       // a longer name, a line without "="
+      {"[ab]\nk=1\n[a]\nk=2\n[a b]\nk=3", "A B", "k", "3"},
       {"k=v\n[a]\n", "a", "k", kDefault},                 // before the first header
       {"[a]\nk=1\n[a]\nk=2\nj=3\n", "a", "j", kDefault},  // later duplicate is invisible
       {"[a]\nk=1\nk=2\n", "a", "k", "1"},
