@@ -154,27 +154,6 @@ class LineReader {
   // Moves forward to `pos`, which must begin a line.
   void seek(std::size_t pos) { pos_ = pos; }
 
-  // Moves to the next line whose first non-blank byte is "[", jumping over everything else with one
-  // byte search: outside the wanted section nothing but headers matters. A "[" that only blanks
-  // separate from a line break is a line's first character, never a trail byte.
-  void skip_to_header() {
-    std::size_t from = pos_;
-    for (;;) {
-      const std::size_t p = find_byte(text_, '[', from);
-      if (p == text_.size()) {
-        pos_ = p;
-        return;
-      }
-      std::size_t q = p;
-      while (q > pos_ && is_blank(text_[q - 1])) --q;
-      if (q == pos_ || text_[q - 1] == '\n' || text_[q - 1] == '\r') {
-        pos_ = q;
-        return;
-      }
-      from = p + 1;
-    }
-  }
-
   bool next(Line& line) {
     if (pos_ >= text_.size()) return false;
     if (next_lf_ < pos_) next_lf_ = find_byte(text_, '\n', pos_);
