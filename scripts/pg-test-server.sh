@@ -10,6 +10,8 @@
 # DIR/odbc.ini (nothing under /etc is touched) and names the DSN, login and port for the tests.
 # initdb refuses to run as root, so as root the cluster belongs to the user "postgres".
 # The login may create roles: each test logs in as a role of its own (tests/support/pg_server.h).
+# The cluster runs with fsync=off (tests need no durability); OVIK_PG_FSYNC=on at start gives one
+# that flushes its commits, as a production server does (kept for resume).
 set -eu
 
 usage() {
@@ -92,7 +94,7 @@ EOF
 
 start_server() {
   as_owner "$pgbin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null 2>&1
+    -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=$fsync" start >/dev/null 2>&1
 }
 
 start() {
@@ -103,6 +105,14 @@ start() {
   fi
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
+  case "${OVIK_PG_FSYNC:-off}" in
+  on | off) fsync=${OVIK_PG_FSYNC:-off} ;;
+  *)
+    echo "OVIK_PG_FSYNC must be on or off" >&2
+    exit 2
+    ;;
+  esac
+  echo "$fsync" >"$dir/fsync"
   if [ "$(id -u)" -eq 0 ]; then
     chown postgres:postgres "$dir"
     # The owner must be able to reach DIR through its parents (mktemp folders are private).
@@ -172,6 +182,7 @@ halt() {
 resume() {
   pgbin=$(find_pg_bin)
   port=$(sed -n "s/^export OVIK_TEST_PG_PORT=//p" "$dir/env.sh")
+  fsync=$(cat "$dir/fsync" 2>/dev/null || echo off)
   start_server || {
     cat "$dir/server.log" >&2
     exit 1

@@ -111,10 +111,16 @@ std::string clsDatabase::SqlQuote(std::string_view text) const {
   std::string out;
   out.reserve(text.size() + 8);
   out += '\'';
-  for (char c : text) {
-    if (c == '\'' || (c == '\\' && double_backslashes)) out += c;
-    out += c;
+  // Runs without a character to double go in one piece.
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t at = double_backslashes ? text.find_first_of("'\\", from) : text.find('\'', from);
+    if (at == std::string_view::npos) break;
+    out.append(text, from, at + 1 - from);
+    out += text[at];
+    from = at + 1;
   }
+  out.append(text, from);
   out += '\'';
   return out;
 }

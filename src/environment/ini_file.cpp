@@ -32,12 +32,14 @@ std::string clsIniFile::CutProfileValue(const char* buffer, std::size_t count) {
 
 std::string clsIniFile::GetIni(std::string& Section, std::string& Entry) {
   AppendPathSeparator(path_);
-  const std::string full_path = path_ + file_name_;
-  char buffer[kBufferSize] = {};
+  // Kept between calls so that its storage is reused: a lookup then allocates nothing for the path.
+  lookup_path_.assign(path_).append(file_name_);
+  char buffer[kBufferSize];
+  buffer[0] = '\0';
   const std::string section = platform::to_narrow(Section);
   const std::string entry = platform::to_narrow(Entry);
   std::size_t n = platform::get_private_profile_string(section.c_str(), entry.c_str(), kNotFound, buffer,
-                                                       kBufferSize, full_path);
+                                                       kBufferSize, lookup_path_);
   std::string value = CutProfileValue(buffer, std::min(n, kBufferSize - 1));
   if (value == kNotFound) throw RaisedError(60000, "clsIniFile", "設定が見つかりません。");
   return value;

@@ -27,6 +27,7 @@ class clsIniFile final : public Object<clsIniFile, _clsIniFile> {
 
   std::string file_name_;
   std::string path_;
+  std::string lookup_path_;
 };
 
 }  // namespace ovik

@@ -164,9 +164,18 @@ std::string codeset_for_locale(const char* locale_name) {
   return codeset;
 }
 
-std::string narrow_codeset() {
+namespace {
+const std::string& process_codeset() {
   static const std::string codeset = codeset_for_locale("");
   return codeset;
+}
+}  // namespace
+
+std::string narrow_codeset() { return process_codeset(); }
+
+CharScheme narrow_scheme() {
+  static const CharScheme scheme = char_scheme(process_codeset());
+  return scheme;
 }
 
 CharScheme char_scheme(std::string_view codeset) {
@@ -273,6 +282,20 @@ std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes, CharScheme
     pos += n;
   }
   return pos;
+}
+
+std::string to_narrow(std::string_view utf8) {
+  if (narrow_scheme() == CharScheme::utf8) return sanitized_utf8(utf8);
+  return to_narrow(utf8, process_codeset());
+}
+
+std::string from_narrow(std::string_view bytes) {
+  if (narrow_scheme() == CharScheme::utf8) return sanitized_utf8(bytes);
+  return from_narrow(bytes, process_codeset());
+}
+
+std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes) {
+  return narrow_cut(bytes, max_bytes, narrow_scheme());
 }
 
 std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes, std::string_view codeset) {

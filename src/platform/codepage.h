@@ -48,13 +48,20 @@ std::size_t utf8_sequence_length(std::string_view bytes, std::size_t pos);
 // Every spelling of Shift_JIS converts as code page 932 (iconv "CP932"), which the files of
 // Japanese installations are in: "\" and "~" keep their ASCII meaning and the code page's own
 // characters survive.
-std::string to_narrow(std::string_view utf8, std::string_view codeset = narrow_codeset());
-std::string from_narrow(std::string_view bytes, std::string_view codeset = narrow_codeset());
+// Without a codeset, the process's narrow codeset; its scheme is worked out once, so these run at
+// every settings lookup without classifying the codeset again.
+std::string to_narrow(std::string_view utf8);
+std::string to_narrow(std::string_view utf8, std::string_view codeset);
+std::string from_narrow(std::string_view bytes);
+std::string from_narrow(std::string_view bytes, std::string_view codeset);
+
+// The scheme of narrow_codeset(), worked out once per process.
+CharScheme narrow_scheme();
 
 // The largest length <= max_bytes at which `bytes` can be cut without splitting a character; a
 // character that the limit would split is left out whole.
-std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes,
-                       std::string_view codeset = narrow_codeset());
+std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes);
+std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes, std::string_view codeset);
 std::size_t narrow_cut(std::string_view bytes, std::size_t max_bytes, CharScheme scheme);
 
 }  // namespace ovik::platform

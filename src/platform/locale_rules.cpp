@@ -236,11 +236,12 @@ double ole_from_parts(std::int64_t day, int seconds_of_day) {
 
 // Zero-padded as "%0*d" pads. Every date of a statement is formatted twice (its text, then its SQL
 // literal), and printf was most of what a row of RecordToDatabase cost the library.
-std::string padded(int v, std::size_t width) {
+void append_padded(std::string& out, int v, std::size_t width) {
   if (v < 0) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%0*d", static_cast<int>(width), v);
-    return buf;
+    out += buf;
+    return;
   }
   char digits[12];
   std::size_t n = 0;
@@ -249,13 +250,9 @@ std::string padded(int v, std::size_t width) {
     digits[n++] = static_cast<char>('0' + u % 10);
     u /= 10;
   } while (u != 0);
-  std::string out(n < width ? width - n : 0, '0');
+  if (n < width) out.append(width - n, '0');
   while (n > 0) out += digits[--n];
-  return out;
 }
-
-std::string two_digits(int v) { return padded(v, 2); }
-std::string four_digits(int v) { return padded(v, 4); }
 
 bool all_digits(std::string_view s) {
   if (s.empty()) return false;
@@ -603,34 +600,66 @@ std::optional<ParsedDate> parse_date(std::string_view text, int current_year) {
   return result;
 }
 
+// Both build their text in one string: a date is formatted twice for every row RecordToDatabase
+// writes, and temporary strings were most of that cost.
 std::string format_date(double ole) {
   const CivilDateTime c = civil_from_ole(ole);
   const bool day_zero = c.year == 1899 && c.month == 12 && c.day == 30;
   const bool midnight = c.hour == 0 && c.minute == 0 && c.second == 0;
-  std::string time = std::to_string(c.hour) + ":" + two_digits(c.minute) + ":" + two_digits(c.second);
-  if (day_zero) return time;
-  std::string date;
+  std::string out;
+  out.reserve(24);
+  const auto append_time = [&] {
+    append_padded(out, c.hour, 1);
+    out += ':';
+    append_padded(out, c.minute, 2);
+    out += ':';
+    append_padded(out, c.second, 2);
+  };
+  if (day_zero) {
+    append_time();
+    return out;
+  }
+  int first = c.year, second = c.month, third = c.day;
+  std::size_t first_width = 4, third_width = 2;
   switch (user_locale().date.order) {
     case DateOrder::YMD:
-      date = four_digits(c.year) + "/" + two_digits(c.month) + "/" + two_digits(c.day);
       break;
     case DateOrder::MDY:
-      date = two_digits(c.month) + "/" + two_digits(c.day) + "/" + four_digits(c.year);
+      first = c.month, second = c.day, third = c.year;
+      first_width = 2, third_width = 4;
       break;
     case DateOrder::DMY:
-      date = two_digits(c.day) + "/" + two_digits(c.month) + "/" + four_digits(c.year);
+      first = c.day, second = c.month, third = c.year;
+      first_width = 2, third_width = 4;
       break;
   }
-  return midnight ? date : date + " " + time;
+  append_padded(out, first, first_width);
+  out += '/';
+  append_padded(out, second, 2);
+  out += '/';
+  append_padded(out, third, third_width);
+  if (!midnight) {
+    out += ' ';
+    append_time();
+  }
+  return out;
 }
 
 std::string format_date_fixed(double ole) {
   const CivilDateTime c = civil_from_ole(ole);
   std::string out;
   out.reserve(19);
-  out.append(four_digits(c.year)).append(1, '/').append(two_digits(c.month)).append(1, '/');
-  out.append(two_digits(c.day)).append(1, ' ').append(two_digits(c.hour)).append(1, ':');
-  out.append(two_digits(c.minute)).append(1, ':').append(two_digits(c.second));
+  append_padded(out, c.year, 4);
+  out += '/';
+  append_padded(out, c.month, 2);
+  out += '/';
+  append_padded(out, c.day, 2);
+  out += ' ';
+  append_padded(out, c.hour, 2);
+  out += ':';
+  append_padded(out, c.minute, 2);
+  out += ':';
+  append_padded(out, c.second, 2);
   return out;
 }
 

@@ -87,6 +87,44 @@ std::string_view header_name(std::string_view s, CharScheme scheme) {
   return trim(s.substr(0, end));
 }
 
+// The name of the header whose "[" stands just before text[pos], read in place: up to its "]", or
+// to the end of its line or a NUL when it has none, the way header_name reads the line's text. CR,
+// LF and NUL are never trail bytes, so stepping by characters meets them as characters of their own.
+std::string_view header_name_at(std::string_view text, std::size_t pos, CharScheme scheme) {
+  std::size_t end = pos;
+  if (!hides_ascii(scheme)) {
+    while (end < text.size()) {
+      const char c = text[end];
+      if (c == ']' || c == '\0' || c == '\r' || c == '\n') break;
+      ++end;
+    }
+  } else {
+    while (end < text.size()) {
+      const char c = text[end];
+      if (c == ']' || c == '\0' || c == '\r' || c == '\n') break;
+      end += narrow_char_length(text, end, scheme);
+    }
+    if (end > text.size()) end = text.size();
+  }
+  return trim(text.substr(pos, end - pos));
+}
+
+// For code pages whose bytes are characters of their own or never look like ASCII: where the name
+// standing at text[pos] after blanks ends, with the blanks after it, when that name begins with
+// `want` (case aside); npos when it does not. Compared in place, last byte first, since names that
+// differ mostly differ in a number at their end.
+std::size_t after_name(std::string_view text, std::size_t pos, std::string_view want) {
+  while (pos < text.size() && is_blank(text[pos])) ++pos;
+  const std::size_t n = want.size();
+  if (text.size() - pos < n) return std::string_view::npos;
+  if (n > 0 && ascii_upper(text[pos + n - 1]) != ascii_upper(want[n - 1])) return std::string_view::npos;
+  for (std::size_t i = 0; i < n; ++i)
+    if (text[pos + i] != want[i] && ascii_upper(text[pos + i]) != ascii_upper(want[i])) return std::string_view::npos;
+  pos += n;
+  while (pos < text.size() && is_blank(text[pos])) ++pos;
+  return pos;
+}
+
 std::string_view unquoted(std::string_view v) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
     return v.substr(1, v.size() - 2);
@@ -113,26 +151,8 @@ class LineReader {
 
   std::size_t start() const { return text_.substr(0, kBom.size()) == kBom ? kBom.size() : 0; }
 
-  // Moves to the next line whose first non-blank byte is "[", jumping over everything else with one
-  // byte search: outside the wanted section nothing but headers matters. A "[" that only blanks
-  // separate from a line break is a line's first character, never a trail byte.
-  void skip_to_header() {
-    std::size_t from = pos_;
-    for (;;) {
-      const std::size_t p = find_byte(text_, '[', from);
-      if (p == text_.size()) {
-        pos_ = p;
-        return;
-      }
-      std::size_t q = p;
-      while (q > pos_ && is_blank(text_[q - 1])) --q;
-      if (q == pos_ || text_[q - 1] == '\n' || text_[q - 1] == '\r') {
-        pos_ = q;
-        return;
-      }
-      from = p + 1;
-    }
-  }
+  // Moves forward to `pos`, which must begin a line.
+  void seek(std::size_t pos) { pos_ = pos; }
 
   bool next(Line& line) {
     if (pos_ >= text_.size()) return false;
@@ -520,10 +540,7 @@ Outcome replace_file(const std::string& path, std::string_view content, const st
   return Outcome::done;
 }
 
-CharScheme file_scheme() {
-  static const CharScheme scheme = char_scheme(narrow_codeset());
-  return scheme;
-}
+CharScheme file_scheme() { return narrow_scheme(); }
 
 }  // namespace
 
@@ -540,29 +557,68 @@ std::size_t get_profile_string_from_memory(std::string_view content, const char*
   }
   const std::string_view want_key = trim(key);
 
-  // The hot path: lines outside the section are only checked for a "[", and the scan stops at the key
-  // or at the end of the first matching section.
+  // The hot path. Outside the wanted section only headers matter: each "[" that begins a line (after
+  // blanks) has its name read up to "]" and compared, without splitting the text into lines. Inside
+  // the section the lines are taken one by one, and the scan stops at the key or at the end of the
+  // first matching section.
+  // A section name holding "]", CR, LF or NUL, or a key name holding "=" or NUL, can match nothing.
+  static constexpr std::string_view kHeaderEnds{"]\0\r\n", 4};
+  static constexpr std::string_view kKeyEnds{"=\0", 2};
+  const bool direct = !hides_ascii(scheme);
+  if (direct && (want_section.find_first_of(kHeaderEnds) != std::string_view::npos ||
+                 want_key.find_first_of(kKeyEnds) != std::string_view::npos)) {
+    return copy_default(default_value, buffer, size, scheme);
+  }
+  const std::size_t start = content.substr(0, kBom.size()) == kBom ? kBom.size() : 0;
+  std::size_t from = start;
+  std::size_t header = content.size();
+  while (from < content.size()) {
+    const std::size_t p = find_byte(content, '[', from);
+    if (p == content.size()) break;
+    from = p + 1;
+    std::size_t q = p;
+    while (q > start && is_blank(content[q - 1])) --q;
+    if (q != start && content[q - 1] != '\n' && content[q - 1] != '\r') continue;
+    bool match = false;
+    if (direct) {
+      // The name ends at "]", a line break, a NUL or the end of the text; `want` holds none of them.
+      const std::size_t end = after_name(content, p + 1, want_section);
+      match = end == content.size() || (end != std::string_view::npos && kHeaderEnds.find(content[end]) !=
+                                                                             std::string_view::npos);
+    } else {
+      match = names_equal(header_name_at(content, p + 1, scheme), want_section, scheme);
+    }
+    if (match) {
+      header = q;
+      break;
+    }
+  }
+  if (header == content.size()) return copy_default(default_value, buffer, size, scheme);
+
   LineReader lines(content);
+  lines.seek(header);
   Line line;
-  bool in_section = false;
-  for (;;) {
-    if (!in_section) lines.skip_to_header();
-    if (!lines.next(line)) break;
-    std::string_view text = line_text(content, line);
+  lines.next(line);  // the header itself
+  while (lines.next(line)) {
+    const std::string_view text = line_text(content, line);
     std::size_t i = 0;
     while (i < text.size() && is_blank(text[i])) ++i;
     if (i == text.size()) continue;
-    if (text[i] == '[') {
-      if (in_section) break;
-      in_section = names_equal(header_name(text.substr(i + 1), scheme), want_section, scheme);
-      continue;
+    if (text[i] == '[') break;
+    if (text[i] == ';') continue;
+    if (direct) {
+      // The key's name, blanks, then the line's first "=" (`want` holds neither "=" nor NUL).
+      const std::size_t eq = after_name(text, i, want_key);
+      if (eq == std::string_view::npos || eq == text.size() || text[eq] != '=') continue;
+      return copy_value(unquoted(trim(cut_at_nul(text.substr(eq + 1)))), buffer, size, scheme);
     }
-    if (!in_section || text[i] == ';') continue;
-    text = cut_at_nul(text);
-    const std::size_t eq = find_byte(text, '=', i);
-    if (eq == text.size()) continue;
+    // A NUL ends the line's meaning, so a key line has its "=" before any NUL. Both are below every
+    // trail byte range, so a plain byte scan is safe in every code page.
+    std::size_t eq = i;
+    while (eq < text.size() && text[eq] != '=' && text[eq] != '\0') ++eq;
+    if (eq == text.size() || text[eq] != '=') continue;
     if (names_equal(trim(text.substr(i, eq - i)), want_key, scheme)) {
-      return copy_value(unquoted(trim(text.substr(eq + 1))), buffer, size, scheme);
+      return copy_value(unquoted(trim(cut_at_nul(text.substr(eq + 1)))), buffer, size, scheme);
     }
   }
   return copy_default(default_value, buffer, size, scheme);

@@ -706,6 +706,33 @@ TEST(SqliteDriverTest, RunsScriptsAndReadsTheLibrarysDateLiterals) {
   EXPECT_EQ(rows[1][3], Value(Decimal{"7"}));
 }
 
+TEST(SqliteDriverTest, DateTimesInSqlitesOwnFormAndNearMissesReadRowAfterRow) {
+  auto driver = open_sqlite(":memory:");
+  auto result = driver->execute(
+      "CREATE TABLE t (d DATETIME);\n"
+      "INSERT INTO t VALUES ('2024-01-05 09:03:04'), ('2024/12/31T23:59:60'), ('2024-13-01 00:00:00'),"
+      " ('2024-01-05 24:00:00'), ('2024-01-05 09:03:04'), ('2024-01-05 09:0x:04'), ('2024-01/05 09:03:04'),"
+      " ('2024-01-05 09:03:04.5'), ('2024-1-5 9:03:04'), (NULL), ('0000-01-01 00:00:00');\n"
+      "SELECT d FROM t ORDER BY rowid;");
+  ASSERT_NE(result.cursor, nullptr);
+  const auto rows = read_all(*result.cursor);
+  const std::vector<Value> expected = {
+      Timestamp{{2024, 1, 5}, {9, 3, 4}, 0},
+      Timestamp{{2024, 12, 31}, {23, 59, 60}, 0},
+      std::string("2024-13-01 00:00:00"),
+      std::string("2024-01-05 24:00:00"),
+      Timestamp{{2024, 1, 5}, {9, 3, 4}, 0},
+      std::string("2024-01-05 09:0x:04"),
+      std::string("2024-01/05 09:03:04"),
+      Timestamp{{2024, 1, 5}, {9, 3, 4}, 500000000},
+      Timestamp{{2024, 1, 5}, {9, 3, 4}, 0},
+      Null{},
+      Timestamp{{0, 1, 1}, {0, 0, 0}, 0},
+  };
+  ASSERT_EQ(rows.size(), expected.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], expected[i]) << "row " << i;
+}
+
 TEST(ProviderTest, UnknownProvidersAndMissingDriversAreNamed) {
   auto diagnostics =
       failure_of([] { make_driver(ConnectionString::parse("Provider=NoSuch.Provider.1;Data Source=x")); });

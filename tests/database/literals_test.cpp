@@ -71,6 +71,7 @@ TEST_F(LiteralsTest, TableOfResultsByKindOfDatabase) {
     EXPECT_EQ(error_of([&] { db->NumConv(abc, N::FieldIsNotNullable); }), 13);
     EXPECT_EQ(db->VarConv(""), "NULL");
     EXPECT_EQ(db->VarConv("O'Neil"), "'O''Neil'");
+    EXPECT_EQ(db->VarConv("'x''"), "'''x'''''");  // quotes first, last and side by side
 
     std::string when = "2024/1/5 9:03", not_a_date = "not a date";
     const std::string expected_date[] = {"to_date('2024/01/05 09:03:00','YYYY/MM/DD HH24:MI:SS')",

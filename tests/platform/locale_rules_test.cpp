@@ -389,6 +389,8 @@ TEST(LocaleRulesDates, FormatsInTheUsersShortDate) {
   ASSERT_TRUE(ole_from_civil({2024, 1, 5, 9, 3, 0}, ole));
   double midnight = 0;
   ASSERT_TRUE(ole_from_civil({2024, 1, 5, 0, 0, 0}, midnight));
+  double early = 0;
+  ASSERT_TRUE(ole_from_civil({120, 3, 4, 23, 59, 59}, early));
   const double time_only = (21 * 3600 + 3 * 60 + 7) / 86400.0;
   struct Case {
     LocaleSettings settings;
@@ -399,7 +401,8 @@ TEST(LocaleRulesDates, FormatsInTheUsersShortDate) {
       {japanese(), ole, "2024/01/05 9:03:00"},   {japanese(), midnight, "2024/01/05"},
       {japanese(), time_only, "21:03:07"},       {japanese(), 0.0, "0:00:00"},
       {japanese(), -1.25, "1899/12/29 6:00:00"}, {german(), ole, "05/01/2024 9:03:00"},
-      {american(), midnight, "01/05/2024"},
+      {american(), midnight, "01/05/2024"},      {german(), early, "04/03/0120 23:59:59"},
+      {japanese(), early, "0120/03/04 23:59:59"},
   };
   for (const Case& c : cases) {
     ScopedLocale loc(c.settings);

@@ -47,6 +47,14 @@ TEST(ProfileRead, Rules) {
       {"[z]\nk=[a]\n x [a]\n\x83[a]\n[a]\nk=2", "a", "k", "2"},  // "[" not first on its line
       {"[z]\n \t[a]\nk=v", "a", "k", "v"},
       {"[a\nk=v", "a", "k", "v"},                         // header without "]"
+      {"[x]\r[ a \rk=v", "a", "k", "v"},                  // ... ended by a lone CR
+      {"[x]\n[a] [b]\nk=v", "b", "k", kDefault},          // a second "[" on a header line
+      {"[[a]\nk=v", "a", "k", kDefault},
+      {"[[a]\nk=v", "[a", "k", "v"},
+      {"[a]\nk=1=2\n", "a", "k=1", kDefault},             // no key name holds "="
+      {"[a]b]\nk=v", "a]b", "k", kDefault},               // nor a section name "]"
+      {"[a]\nkey\nkey2=1\nkey =2", "a", "KEY", "2"},       // a longer name, a line without "="
+      {"[ab]\nk=1\n[a]\nk=2\n[a b]\nk=3", "A B", "k", "3"},
       {"k=v\n[a]\n", "a", "k", kDefault},                 // before the first header
       {"[a]\nk=1\n[a]\nk=2\nj=3\n", "a", "j", kDefault},  // later duplicate is invisible
       {"[a]\nk=1\nk=2\n", "a", "k", "1"},
@@ -118,6 +126,9 @@ TEST(ProfileRead, DoubleByteNamesAreNotTornApart) {
   // 0x83 0x41 and 0x83 0x61 are different characters, although 0x41/0x61 look like A/a.
   EXPECT_EQ(read_value(content, "\x83\x61", "j", CharScheme::shift_jis), kDefault);
   EXPECT_EQ(read_value(content, "\x83\x41", "J", CharScheme::shift_jis), "w");
+  // A lead byte that ends its header line stands alone: the line break is no trail byte.
+  EXPECT_EQ(read_value("[z]\r\n[\x83\r\nk=v", "\x83", "k", CharScheme::shift_jis), "v");
+  EXPECT_EQ(read_value("[\x83\0]\nk=v"s, "\x83", "k", CharScheme::shift_jis), "v");
 }
 
 std::string read_list(std::string_view content, const char* section, std::size_t size,

@@ -203,6 +203,37 @@ bool read_date(std::string_view text, std::size_t& pos, Date& date) {
   return date.month >= 1 && date.month <= 12 && date.day >= 1 && date.day <= 31;
 }
 
+// The form SQLite's own date functions write, "YYYY-MM-DD HH:MM:SS", read at fixed places: the walk
+// of a date column meets nothing else. True only where parse_temporal reads the same timestamp;
+// anything else goes to parse_temporal.
+bool read_canonical_timestamp(std::string_view text, Timestamp& out) {
+  if (text.size() != 19) return false;
+  const char* t = text.data();
+  const char separator = t[4];
+  if ((separator != '-' && separator != '/') || t[7] != separator || (t[10] != ' ' && t[10] != 'T') ||
+      t[13] != ':' || t[16] != ':') {
+    return false;
+  }
+  bool digits = true;
+  const auto d = [&](int i) {
+    const unsigned v = static_cast<unsigned char>(t[i]) - unsigned{'0'};  // a non-digit wraps to > 9
+    digits &= v <= 9;
+    return static_cast<int>(v);
+  };
+  const int year = d(0) * 1000 + d(1) * 100 + d(2) * 10 + d(3);
+  const int month = d(5) * 10 + d(6);
+  const int day = d(8) * 10 + d(9);
+  const int hour = d(11) * 10 + d(12);
+  const int minute = d(14) * 10 + d(15);
+  const int second = d(17) * 10 + d(18);
+  if (!digits || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return false;
+  out.date = {year, month, day};
+  out.time = {hour, minute, second};
+  out.nanosecond = 0;
+  return true;
+}
+
 // A stored date, time or date-time; nullopt for anything else, which then stays text.
 std::optional<Value> parse_temporal(std::string_view text, TypeCode column) {
   std::size_t pos = 0;
@@ -520,6 +551,13 @@ class SqliteCursor final : public Cursor {
           if (stored == SQLITE_TEXT) {
             const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
             const std::string_view view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+            // Written in place when the cell already holds a timestamp, as it does from the second row.
+            auto* held = std::get_if<Timestamp>(&cell);
+            Timestamp stamp;
+            if (read_canonical_timestamp(view, held != nullptr ? *held : stamp)) {
+              if (held == nullptr) cell = stamp;
+              continue;
+            }
             if (auto parsed = parse_temporal(view, columns_[i].type)) {
               cell = std::move(*parsed);
               continue;
