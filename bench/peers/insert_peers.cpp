@@ -180,7 +180,6 @@ std::string pg_connection_string() {
 }
 
 void pg_insert(benchmark::State& state, bool one_transaction) {
-  const Inputs& in = inputs();
   Ref<clsDatabase> db = make_object<clsDatabase>();
   if (!db->Connect(pg_connection_string(), HowToConnectEnum::ConnectByConnectionString)) {
     state.SkipWithError(("PostgreSQL: " + db->get_ErrorMsg()).c_str());
@@ -191,21 +190,8 @@ void pg_insert(benchmark::State& state, bool one_transaction) {
   Variant affected;
   cn->Execute("drop table if exists " + table, affected, -1);
   cn->Execute("create table " + table + " (CD integer, NM varchar(40), DT timestamp)", affected, -1);
-  // The first 5,000 rows of the recordset, copied into one of their own.
-  Ref<_Recordset> rs = new_recordset();
-  Ref<Fields> fields = rs->get_Fields();
-  fields->Append("CD", ado::adInteger, 4, 0);
-  fields->Append("NM", ado::adVarWChar, 40, 0);
-  fields->Append("DT", ado::adDBTimeStamp, 16, 0);
-  rs->put_CursorLocation(ado::adUseClient);
-  rs->Open(Variant(), Variant(), ado::adOpenStatic, ado::adLockOptimistic, -1);
-  in.rs->MoveFirst();
-  for (int i = 0; i < kPgRows; ++i, in.rs->MoveNext()) {
-    rs->AddNew();
-    for (std::int32_t f = 0; f < 3; ++f)
-      fields->get_Item(Variant(f))->put_Value(in.rs->get_Fields()->get_Item(Variant(f))->get_Value());
-    rs->Update();
-  }
+  // The first 5,000 rows of the workload, in a recordset of their own.
+  Ref<_Recordset> rs = bench::rows_to_insert(kPgRows);
   for (auto _ : state) {
     state.PauseTiming();
     cn->Execute("truncate " + table, affected, -1);
