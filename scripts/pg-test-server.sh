@@ -4,7 +4,7 @@
 #   scripts/pg-test-server.sh start DIR   create DIR, start a cluster on 127.0.0.1, write DIR/env.sh
 #   scripts/pg-test-server.sh stop DIR    stop that cluster and remove DIR
 #   scripts/pg-test-server.sh halt DIR    stop the server (fast shutdown: sessions are ended), keep DIR
-#   scripts/pg-test-server.sh resume DIR  start a halted server again on its port
+#   scripts/pg-test-server.sh resume DIR  start a halted server again on its port (another if taken)
 #
 # Source DIR/env.sh before running the tests: it points unixODBC at DIR/odbcinst.ini and
 # DIR/odbc.ini (nothing under /etc is touched) and names the DSN, login and port for the tests.
@@ -97,6 +97,32 @@ start_server() {
     -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=$fsync" start >/dev/null 2>&1
 }
 
+# Starts the server on the first port from $port on that is free and can be bound, wrapping round
+# the range 54329-54428; leaves $port set to it.
+start_on_a_free_port() {
+  local tried=0
+  while true; do
+    while ! port_is_free "$port" && [ "$tried" -lt 100 ]; do
+      port=$((port >= 54428 ? 54329 : port + 1))
+      tried=$((tried + 1))
+    done
+    if [ "$tried" -ge 100 ]; then
+      echo "no free port between 54329 and 54428" >&2
+      exit 1
+    fi
+    rm -f "$dir/server.log"
+    if start_server; then
+      return 0
+    fi
+    if ! grep -q "could not bind" "$dir/server.log" 2>/dev/null; then
+      cat "$dir/server.log" >&2
+      exit 1
+    fi
+    port=$((port >= 54428 ? 54329 : port + 1))
+    tried=$((tried + 1))
+  done
+}
+
 start() {
   pgbin=$(find_pg_bin)
   if [ -e "$dir" ] && [ -n "$(ls -A "$dir" 2>/dev/null)" ]; then
@@ -125,26 +151,10 @@ start() {
     exit 1
   }
   # A port that looked free may be taken by a cluster starting beside this one (other test runs,
-  # tests that start clusters of their own): then the next port is tried.
-  port=54329
-  while true; do
-    while ! port_is_free "$port"; do
-      port=$((port + 1))
-    done
-    if [ "$port" -gt 54429 ]; then
-      echo "no free port between 54329 and 54429" >&2
-      exit 1
-    fi
-    rm -f "$dir/server.log"
-    if start_server; then
-      break
-    fi
-    if ! grep -q "could not bind" "$dir/server.log" 2>/dev/null; then
-      cat "$dir/server.log" >&2
-      exit 1
-    fi
-    port=$((port + 1))
-  done
+  # tests that start clusters of their own): then the next port is tried. The search begins at a
+  # random port of the range, so that a cluster halted for a while (its port free) keeps it.
+  port=$((54329 + RANDOM % 100))
+  start_on_a_free_port
   as_owner "$pgbin/psql" -h "$dir" -p "$port" -U postgres -d postgres -v ON_ERROR_STOP=1 -q \
     -c "CREATE ROLE citest LOGIN CREATEROLE PASSWORD 'citest'" -c "CREATE DATABASE citestdb OWNER citest"
 
@@ -183,10 +193,18 @@ resume() {
   pgbin=$(find_pg_bin)
   port=$(sed -n "s/^export OVIK_TEST_PG_PORT=//p" "$dir/env.sh")
   fsync=$(cat "$dir/fsync" 2>/dev/null || echo off)
-  start_server || {
+  rm -f "$dir/server.log"
+  if start_server; then return 0; fi
+  if ! grep -q "could not bind" "$dir/server.log" 2>/dev/null; then
     cat "$dir/server.log" >&2
     exit 1
-  }
+  fi
+  # Another cluster took the port while this one was halted: move to a free one and say so in
+  # env.sh and odbc.ini, where clients read it.
+  local old=$port
+  start_on_a_free_port
+  sed -i "s/^export OVIK_TEST_PG_PORT=$old\$/export OVIK_TEST_PG_PORT=$port/" "$dir/env.sh"
+  sed -i "s/^Port=$old\$/Port=$port/" "$dir/odbc.ini"
 }
 
 case "$action" in

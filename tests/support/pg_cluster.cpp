@@ -22,6 +22,10 @@ PgCluster::PgCluster() {
           ("ovik-pgc-" + std::to_string(::getpid()) + "-" + std::to_string(++serial)))
              .string();
   if (!run("start")) return;
+  read_port();
+}
+
+void PgCluster::read_port() {
   std::ifstream env(dir_ + "/env.sh");
   for (std::string line; std::getline(env, line);)
     if (line.starts_with("export OVIK_TEST_PG_PORT=")) port_ = line.substr(25);
@@ -38,7 +42,11 @@ std::string PgCluster::connection_string() const {
 }
 
 bool PgCluster::halt() { return run("halt"); }
-bool PgCluster::resume() { return run("resume"); }
+bool PgCluster::resume() {
+  if (!run("resume")) return false;
+  read_port();  // another cluster may have taken the port while this one was halted
+  return true;
+}
 
 bool PgCluster::run(const std::string& action) const {
   const std::string command = script() + " " + action + " " + dir_ + " >/dev/null 2>&1";

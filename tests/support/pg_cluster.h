@@ -26,12 +26,14 @@ class PgCluster {
   // cluster needs no entry in odbc.ini.
   std::string connection_string() const;
   // Stops the server as an administrator would (fast shutdown: open sessions are ended), keeping
-  // its data; resume() starts it again on the same port. Each answers whether it worked.
+  // its data; resume() starts it again on the same port, or on another when a cluster started
+  // meanwhile took it (connection_string() follows). Each answers whether it worked.
   bool halt();
   bool resume();
 
  private:
   bool run(const std::string& action) const;
+  void read_port();
 
   std::string dir_;
   std::string port_;
