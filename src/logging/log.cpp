@@ -1,5 +1,6 @@
 #include "logging/log.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "database/access/objects/connection.h"
@@ -182,10 +183,11 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     line.append("\r\n");
     const std::string bytes = pl::to_narrow(line);
     const std::string path = folder + "/" + file_name;
-    // The folder is nearly always there: try the append first and create the folder only when
-    // it is missing, which saves a look-up on every entry.
+    // The folder is nearly always there: try the append first and see to the folder only when the
+    // try found it missing. Another process may have made it since, so whether this one made it
+    // or not, once it is there the entry is tried again. Any other failure loses the entry.
     if (fs.append_line(log_file_, path, bytes)) return;
-    if (fs.exists(folder) || !fs.create_directory(folder)) return;
+    if (errno != ENOENT || !fs.create_directory(folder)) return;
     fs.append_line(log_file_, path, bytes);
   } catch (...) {
     // A log entry that cannot be written is lost without a word: logging never fails its caller.

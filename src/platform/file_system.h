@@ -87,7 +87,7 @@ class FileSystem {
   // and repairs, without the open and close. Between lines the file may be deleted (a purge) or
   // replaced: a line then goes to whatever file has the name now, as if it had been opened afresh.
   // A `path` other than the held one closes the held file first (the day's file changed at
-  // midnight). After a failure the file is closed.
+  // midnight). After a failure the file is closed, and errno says why (ENOENT: no such folder).
   virtual bool append_line(HeldFile& held, const std::string& path, std::string_view bytes);
   // The names (not paths) of the regular files in `folder`, links to regular files included,
   // without folders, other kinds of entry and hidden names (beginning with "."), in byte order.

@@ -48,6 +48,36 @@ TEST_F(LogFileTest, WritesOneTabSeparatedLinePerEntry) {
             "2006/12/06 14:05:09\t4321\tuser01\tPOS\tt\tsecond entry\r\n");
 }
 
+// Another process may make the log folder between this entry's failed first try and its look at
+// the folder: the entry is still written, not dropped because the folder is there after all.
+TEST_F(LogFileTest, AFolderMadeByAnotherProcessMeanwhileStillTakesTheEntry) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  class MadeMeanwhile final : public platform::FileSystem {
+   public:
+    explicit MadeMeanwhile(std::string folder) : folder_(std::move(folder)) {}
+    bool append_line(platform::HeldFile& held, const std::string& path, std::string_view bytes) override {
+      if (!made_) {
+        made_ = true;
+        const bool written = platform::FileSystem::append_line(held, path, bytes);  // no folder yet
+        const int error = errno;
+        std::filesystem::create_directory(folder_);  // the other process
+        errno = error;
+        return written;
+      }
+      return platform::FileSystem::append_line(held, path, bytes);
+    }
+
+   private:
+    std::string folder_;
+    bool made_ = false;
+  } fs(log_folder());
+  platform::ScopedFake<platform::FileSystem> use(fs);
+  Ref<clsLog> log = make_object<clsLog>();
+  put(log, "t", "first entry");
+  EXPECT_EQ(read_log("Ovik2Environment061206-user01.LOG"),
+            "2006/12/06 14:05:09\t4321\tuser01\tOvik2Environment\tt\tfirst entry\r\n");
+}
+
 // User, application and title come from outside as much as the text does: CR, LF and TAB in any
 // of them become spaces, so no entry can forge a line or add a field.
 TEST_F(LogFileTest, NoFieldCanBreakTheLineOrAddAField) {
