@@ -19,7 +19,6 @@ namespace {
 
 using namespace ovik::ado;
 
-constexpr const char* kClosedText = "Operation is not allowed when the object is closed.";
 constexpr const char* kOpenText = "Operation is not allowed when the object is open.";
 
 std::int32_t clamp32(std::int64_t n) {
@@ -164,9 +163,7 @@ void Connection::report_info(const std::vector<Diagnostic>& info) {
 
 Driver& Connection::usable_driver() {
   if (!is_open())
-    fail(kConnectionUnusable,
-         "The connection cannot be used to perform this operation. It is either closed or invalid in this "
-         "context.");
+    fail(kConnectionUnusable, kConnectionUnusableText);
   return *driver_;
 }
 

@@ -46,6 +46,11 @@ inline constexpr std::int32_t kObjectClosed = 3704;
 inline constexpr std::int32_t kObjectOpen = 3705;
 inline constexpr std::int32_t kConnectionUnusable = 3709;
 
+// The descriptions that go with the layer's own refusals above.
+inline constexpr const char* kClosedText = "Operation is not allowed when the object is closed.";
+inline constexpr const char* kConnectionUnusableText =
+    "The connection cannot be used to perform this operation. It is either closed or invalid in this context.";
+
 std::int32_t number_for_sqlstate(std::string_view sqlstate);
 
 struct ErrorRecord {

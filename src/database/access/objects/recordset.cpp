@@ -22,7 +22,6 @@ using namespace ovik::ado;
   throw RaisedError(number, kSource, description);
 }
 
-constexpr const char* kClosedText = "Operation is not allowed when the object is closed.";
 constexpr const char* kOpenText = "Operation is not allowed when the object is open.";
 constexpr const char* kNoCurrentText =
     "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a "
@@ -316,10 +315,7 @@ void Recordset::Open(Variant Source, Variant ActiveConnection, std::int32_t Curs
     open_ = true;
     return;
   }
-  if (!connection_)
-    raise(kConnectionUnusable,
-          "The connection cannot be used to perform this operation. It is either closed or invalid in this "
-          "context.");
+  if (!connection_) raise(kConnectionUnusable, kConnectionUnusableText);
   open_from_connection(source, Options);
 }
 
@@ -457,10 +453,7 @@ void Recordset::MoveFirst() {
 
 void Recordset::run_again() {
   Ref<Connection> keep = connection_;  // a listener may drop our reference
-  if (!keep)
-    raise(kConnectionUnusable,
-          "The connection cannot be used to perform this operation. It is either closed or invalid in this "
-          "context.");
+  if (!keep) raise(kConnectionUnusable, kConnectionUnusableText);
   Connection& c = *keep;
   c.clear_errors();
   c.usable_driver();
@@ -617,10 +610,7 @@ std::string Recordset::quoted_table() const { return quote_identifier(table_); }
 
 void Recordset::write_back() {
   Ref<Connection> keep = connection_;
-  if (!keep)
-    raise(kConnectionUnusable,
-          "The connection cannot be used to perform this operation. It is either closed or invalid in this "
-          "context.");
+  if (!keep) raise(kConnectionUnusable, kConnectionUnusableText);
   Connection& c = *keep;
   c.clear_errors();
   Driver& driver = c.usable_driver();
