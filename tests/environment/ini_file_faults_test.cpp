@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -41,6 +43,22 @@ constexpr Change kChanges[] = {
     {"NewKey", true, "store", "till", "3"},
     {"NewFile", false, "store", "code", "0042"},
 };
+
+// The two ways a file is replaced: a new file renamed over the old one, and, where the folder
+// takes no new file (its temporary file is refused), the old file rewritten where it stands.
+struct Way {
+  const char* name;
+  std::function<void(FaultyFiles&)> base;
+  int skip_open;  // the open that `base` already fails, 0 for none
+};
+
+std::vector<Way> ways() {
+  return {
+      {"Rename", [](FaultyFiles&) {}, 0},
+      // The first open reads the old file; the second is the temporary file's.
+      {"InPlace", [](FaultyFiles& f) { f.fail(Op::open, 2, EACCES); }, 2},
+  };
+}
 
 class SettingsFaultTest : public ::testing::Test {
  protected:
@@ -103,67 +121,54 @@ class SettingsFaultTest : public ::testing::Test {
     EXPECT_EQ(names().size(), now ? 1u : 0u) << what << ": a temporary file stayed behind";
   }
 
+  // Each call of each kind that a clean run of each change makes, each way (but the open that the
+  // way fails itself): step(change, way, the file the clean run left, op, n).
+  void each_step(const std::function<void(const Change&, const Way&, const std::string&, Op, int)>& step) {
+    for (const Change& c : kChanges) {
+      for (const Way& way : ways()) {
+        if (!c.file_exists && way.skip_open != 0) continue;  // no file to rewrite in place
+        const std::string expected_new = clean_run(c, [&] { way.base(faults_); });
+        std::array<int, FaultyFiles::kOps.size()> counts{};
+        for (Op op : FaultyFiles::kOps) counts[static_cast<std::size_t>(op)] = faults_.calls(op);
+        for (Op op : FaultyFiles::kOps)
+          for (int n = 1; n <= counts[static_cast<std::size_t>(op)]; ++n)
+            if (!(op == Op::open && n == way.skip_open)) step(c, way, expected_new, op, n);
+      }
+    }
+  }
+
   TempDir dir_;
   FaultyFiles faults_;
 };
 
-// The two ways a file is replaced: a new file renamed over the old one, and, where the folder
-// takes no new file (its temporary file is refused), the old file rewritten where it stands.
-struct Way {
-  const char* name;
-  std::function<void(FaultyFiles&)> base;
-  int skip_open;  // the open that `base` already fails, 0 for none
-};
-
-std::vector<Way> ways() {
-  return {
-      {"Rename", [](FaultyFiles&) {}, 0},
-      // The first open reads the old file; the second is the temporary file's.
-      {"InPlace", [](FaultyFiles& f) { f.fail(Op::open, 2, EACCES); }, 2},
-  };
-}
-
 TEST_F(SettingsFaultTest, EveryFailingStepLeavesTheOldFileOrTheNewOne) {
-  for (const Change& c : kChanges) {
-    for (const Way& way : ways()) {
-      if (!c.file_exists && way.skip_open != 0) continue;  // no file to rewrite in place
-      const std::string expected_new = clean_run(c, [&] { way.base(faults_); });
-      std::array<int, FaultyFiles::kOps.size()> counts{};
-      for (Op op : FaultyFiles::kOps) counts[static_cast<std::size_t>(op)] = faults_.calls(op);
-
-      for (Op op : FaultyFiles::kOps) {
-        for (int n = 1; n <= counts[static_cast<std::size_t>(op)]; ++n) {
-          if (op == Op::open && n == way.skip_open) continue;
-          for (int error : {EIO, EACCES}) {  // EACCES also turns a refused step to the other way
-            const std::string what = std::string(c.name) + "/" + way.name + ": " + FaultyFiles::name(op) +
-                                     " #" + std::to_string(n) + " fails with " + std::to_string(error);
-            start(c);
-            faults_.reset();
-            way.base(faults_);
-            faults_.fail(op, n, error);
-            const std::string result = put(c);
-            ASSERT_GE(faults_.struck(), 1) << what;
-            expect_old_or_new(c, result, expected_new, what);
-            faults_.reset();
-            EXPECT_EQ(put(c), "1") << what << ": the next write";
-            EXPECT_EQ(content(), expected_new) << what << ": the next write";
-          }
-        }
-      }
-      // The disk fills up in the middle of each write, and at its very start.
-      for (int n = 1; n <= counts[static_cast<std::size_t>(Op::write)]; ++n) {
-        for (std::size_t room : {std::size_t{0}, std::size_t{60}}) {
-          const std::string what = std::string(c.name) + "/" + way.name + ": disk full at write #" +
-                                   std::to_string(n) + " after " + std::to_string(room) + " bytes";
-          start(c);
-          faults_.reset();
-          way.base(faults_);
-          faults_.fill_disk(n, room);
-          expect_old_or_new(c, put(c), expected_new, what);
-        }
-      }
+  each_step([&](const Change& c, const Way& way, const std::string& expected_new, Op op, int n) {
+    for (int error : {EIO, EACCES}) {  // EACCES also turns a refused step to the other way
+      const std::string what = std::string(c.name) + "/" + way.name + ": " + FaultyFiles::name(op) + " #" +
+                               std::to_string(n) + " fails with " + std::to_string(error);
+      start(c);
+      faults_.reset();
+      way.base(faults_);
+      faults_.fail(op, n, error);
+      const std::string result = put(c);
+      ASSERT_GE(faults_.struck(), 1) << what;
+      expect_old_or_new(c, result, expected_new, what);
+      faults_.reset();
+      EXPECT_EQ(put(c), "1") << what << ": the next write";
+      EXPECT_EQ(content(), expected_new) << what << ": the next write";
     }
-  }
+    if (op != Op::write) return;
+    // The disk fills up in the middle of each write, and at its very start.
+    for (std::size_t room : {std::size_t{0}, std::size_t{60}}) {
+      const std::string what = std::string(c.name) + "/" + way.name + ": disk full at write #" +
+                               std::to_string(n) + " after " + std::to_string(room) + " bytes";
+      start(c);
+      faults_.reset();
+      way.base(faults_);
+      faults_.fill_disk(n, room);
+      expect_old_or_new(c, put(c), expected_new, what);
+    }
+  });
 }
 
 // The new file, or, after a crash between writing a shorter file in place and cutting it, the new
@@ -176,42 +181,31 @@ bool reads_as_new(const std::optional<std::string>& now, const std::string& expe
 // A crash (or power cut) between any two steps: the process is gone, and what it leaves is the
 // old file or the new one. A temporary file of its own may stay, hidden beside it.
 TEST_F(SettingsFaultTest, ACrashAtAnyStepLeavesTheOldFileOrTheNewOne) {
-  for (const Change& c : kChanges) {
-    for (const Way& way : ways()) {
-      if (!c.file_exists && way.skip_open != 0) continue;
-      const std::string expected_new = clean_run(c, [&] { way.base(faults_); });
-      std::array<int, FaultyFiles::kOps.size()> counts{};
-      for (Op op : FaultyFiles::kOps) counts[static_cast<std::size_t>(op)] = faults_.calls(op);
-      for (Op op : FaultyFiles::kOps) {
-        for (int n = 1; n <= counts[static_cast<std::size_t>(op)]; ++n) {
-          if (op == Op::open && n == way.skip_open) continue;
-          const std::string what = std::string(c.name) + "/" + way.name + ": crash at " +
-                                   FaultyFiles::name(op) + " #" + std::to_string(n);
-          start(c);
-          const pid_t child = ::fork();
-          ASSERT_GE(child, 0);
-          if (child == 0) {
-            faults_.reset();
-            way.base(faults_);
-            faults_.crash(op, n);
-            put(c);
-            ::_exit(0);
-          }
-          int status = 0;
-          ASSERT_EQ(::waitpid(child, &status, 0), child);
-          ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == FaultyFiles::kCrashed) << what;
-          const std::optional<std::string> now = content();
-          EXPECT_TRUE(now == old_content(c) || reads_as_new(now, expected_new)) << what << ": left\n"
-                                                                                << now.value_or("(none)");
-          // What the crash left does not stand in the way of the next write.
-          EXPECT_EQ(put(c), "1") << what;
-          EXPECT_TRUE(reads_as_new(content(), expected_new)) << what;
-          for (const std::string& name : names())
-            if (name != "app.ini") std::filesystem::remove(dir_.path() / name);
-        }
-      }
+  each_step([&](const Change& c, const Way& way, const std::string& expected_new, Op op, int n) {
+    const std::string what =
+        std::string(c.name) + "/" + way.name + ": crash at " + FaultyFiles::name(op) + " #" + std::to_string(n);
+    start(c);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      faults_.reset();
+      way.base(faults_);
+      faults_.crash(op, n);
+      put(c);
+      ::_exit(0);
     }
-  }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == FaultyFiles::kCrashed) << what;
+    const std::optional<std::string> now = content();
+    EXPECT_TRUE(now == old_content(c) || reads_as_new(now, expected_new)) << what << ": left\n"
+                                                                          << now.value_or("(none)");
+    // What the crash left does not stand in the way of the next write.
+    EXPECT_EQ(put(c), "1") << what;
+    EXPECT_TRUE(reads_as_new(content(), expected_new)) << what;
+    for (const std::string& name : names())
+      if (name != "app.ini") std::filesystem::remove(dir_.path() / name);
+  });
 }
 
 }  // namespace
