@@ -22,6 +22,18 @@ bool contains(std::string_view text, std::string_view part) {
 
 }  // namespace
 
+const char* log_table_definition_file(LogDialect dialect) {
+  switch (dialect) {
+    case LogDialect::kSqlite:
+      return "wkLog.sqlite.sql";
+    case LogDialect::kPostgres:
+      return "wkLog.postgresql.sql";
+    case LogDialect::kSqlServer:
+      break;
+  }
+  return "wkLog.sqlserver.sql";
+}
+
 LogDialect log_dialect(std::string_view dbms_name, std::string_view provider) {
   const std::string dbms = platform::ascii_lower(dbms_name);
   if (contains(dbms, "sqlite")) return LogDialect::kSqlite;

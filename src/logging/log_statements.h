@@ -16,6 +16,9 @@ enum class LogDialect { kSqlServer, kSqlite, kPostgres };
 // provider decides. Anything not recognised gets SQL Server's text.
 LogDialect log_dialect(std::string_view dbms_name, std::string_view provider);
 
+// The file of the installation's sql/ folder that defines wkLog in that dialect.
+const char* log_table_definition_file(LogDialect dialect);
+
 // One wkLog row stamped with the server's local time. The text ends with CR LF, as each of its
 // lines does.
 std::string log_insert_statement(LogDialect dialect, std::int32_t process_id, const std::string& user,

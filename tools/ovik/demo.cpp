@@ -136,9 +136,6 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
     const auto* reached = dynamic_cast<const access::Connection*>(db->get_Connection().get());
     const std::string dbms = reached != nullptr ? reached->dbms_name() : std::string();
     const LogDialect dialect = log_dialect(dbms, si->get_IniFiles(IniFileIndexEnum::AppSetting)->GetIni("database", "provider"));
-    const char* ddl_file = dialect == LogDialect::kSqlite     ? "wkLog.sqlite.sql"
-                           : dialect == LogDialect::kPostgres ? "wkLog.postgresql.sql"
-                                                              : "wkLog.sqlserver.sql";
     // The table definition without its comment lines: the trace shows each statement on one line.
     // SQL Server's has no "if not exists": it runs only when the table is missing.
     bool log_table_present = dialect != LogDialect::kSqlServer;
@@ -149,7 +146,7 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
       } catch (const RaisedError&) {
       }
     }
-    std::istringstream ddl_lines(read_file(app + "/sql/" + ddl_file));
+    std::istringstream ddl_lines(read_file(app + "/sql/" + log_table_definition_file(dialect)));
     std::string ddl;
     for (std::string line; std::getline(ddl_lines, line);)
       if (line.rfind("--", 0) != 0) ddl += line + "\n";

@@ -212,9 +212,7 @@ const char* dialect_name(LogDialect dialect) {
 std::string create_table_hint(LogDialect dialect, const std::string& dbms, const std::string& sqlite_file,
                               const std::string& server, const std::string& database_name,
                               const std::string& user, const Installation& at) {
-  const char* file = dialect == LogDialect::kSqlite     ? "wkLog.sqlite.sql"
-                     : dialect == LogDialect::kPostgres ? "wkLog.postgresql.sql"
-                                                        : "wkLog.sqlserver.sql";
+  const char* file = log_table_definition_file(dialect);
   std::error_code ec;
   const bool installed = fs::is_regular_file(at.app / "sql" / file, ec);
   const std::string script = installed ? (at.app / "sql" / file).string() : std::string("sql/") + file;
