@@ -12,7 +12,7 @@ PACKAGES=(
   libglib2.0-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  locales
+  locales pgbouncer
   dpkg-dev file
   libgtk-3-dev libxtst-dev xvfb xauth openbox fonts-ipafont-gothic
 )
