@@ -166,7 +166,7 @@ for server in $servers; do
       "$root/scripts/mariadb-test-server.sh" start "$work/maria" >/dev/null
       # shellcheck disable=SC1091
       source "$work/maria/env.sh"
-      "$root/scripts/mariadb-test-server.sh" sql "$work/maria" "set global max_connections = 1000"
+      mariadb --no-defaults -S "$work/maria/m.sock" -uroot -e "set global max_connections = 1000"
     fi
     for n in $stores; do
       run "MariaDB directly" "$OVIK_TEST_MARIADB_DSN" "$OVIK_TEST_MARIADB_USER" "$OVIK_TEST_MARIADB_PASSWORD" \
