@@ -168,6 +168,26 @@ TEST_F(DoctorTest, RelativeDatabasesAreThoseOfTheCheckedFolder) {
   EXPECT_TRUE(has(report, "with transaction_log=true it goes to the trace file " + dir_.str() +
                               "/app/bin/transaction_log/yyyy_mm_dd(Ovik2Environment).log"))
       << report;
+
+  // The folder given relative to the working folder is the same folder.
+  std::ostringstream out, err;
+  EXPECT_EQ(run_doctor({std::filesystem::relative(dir_.path() / "app").string() + "/"}, out, err), 1);
+  EXPECT_TRUE(has(out.str(), "ok    connection of [database]: reached data/app.db")) << out.str();
+  EXPECT_TRUE(has(out.str(), "\"" + dir_.str() + "/app/bin/../data/master.db\" does not exist")) << out.str();
+}
+
+// A folder that is no application folder is said to be so in one line, not checked key by key.
+TEST(Doctor, RefusesWhatIsNoApplicationFolder) {
+  testing::TempDir dir;
+  const std::string file = dir.write("a-file", "");
+  for (const auto& [folder, why] : {std::pair<std::string, std::string>{dir.str() + "/missing", "no such folder"},
+                                    {file, "not a folder"},
+                                    {dir.str(), "it holds neither ini/ nor bin/"}}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(run_doctor({"--json", folder}, out, err), 2) << folder;
+    EXPECT_EQ(out.str(), "") << folder;
+    EXPECT_EQ(err.str(), "ovik doctor: " + folder + " is not an application folder (" + why + ")\n");
+  }
 }
 
 // The log database's failure reaches the day's log file, the only place a program has it.
@@ -296,6 +316,9 @@ TEST_F(DoctorTest, SuggestsValuesThatFitTheProvider) {
                   "server=dbhost,1433\n      SQLOLEDB (SQL Server, through the ODBC driver FreeTDS): server "
                   "is host, host\\instance or host,port"))
       << report;
+  settings(section("database", "SQLite", "data/app.db"), section("master_database", "SQLite", ""));
+  std::tie(report, status) = doctor();
+  EXPECT_TRUE(has(report, "\n      Add under [master_database]: server=data/master.db\n")) << report;
 
   // Through ODBC the server is a DSN: the ones this user can see are listed.
   settings(section("database", "MSDASQL", "no_such_dsn"));

@@ -70,11 +70,12 @@ std::string dsn_list(const std::vector<access::DataSource>& sources) {
   return out;
 }
 
-// A server value that fits the provider, for the line to add when the key is missing.
-std::string server_example(ProviderKind kind, const Installation& at) {
+// A server value that fits the provider, for the line to add when the key is missing; SQLite files
+// are those the example settings name.
+std::string server_example(const std::string& section, ProviderKind kind, const Installation& at) {
   switch (kind) {
     case ProviderKind::kSqlite:
-      return "data/app.db";
+      return section == "master_database" ? "data/master.db" : "data/app.db";
     case ProviderKind::kSqlServer:
       return "dbhost,1433";
     case ProviderKind::kOdbc:
@@ -86,7 +87,7 @@ std::string server_example(ProviderKind kind, const Installation& at) {
     case ProviderKind::kUnknown:
       break;
   }
-  return "data/app.db";
+  return section == "master_database" ? "data/master.db" : "data/app.db";
 }
 
 // What the section's settings mean for its provider, with the values that fit it.
@@ -397,7 +398,7 @@ void check_keys(DoctorReport& report, const Ref<_clsIniFile>& ini, const Install
     }
     const std::string fitting = provider_hint(provider.value_or("SQLite"), "", at);
     if (section != "store_database")
-      require(section, "server", server_example(kind, at), Form::kText, fitting);
+      require(section, "server", server_example(section, kind, at), Form::kText, fitting);
     require(section, "database_user", "", Form::kText);
     require(section, "password", "", Form::kText);
     require(section, "database_name", kind == ProviderKind::kSqlite ? "main" : "", Form::kText);
@@ -430,6 +431,24 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
       return 2;
     }
   }
+  std::error_code ec;
+  if (folder) {
+    // Relative SQLite files are taken from the library's folder unless the path handed to the
+    // driver is absolute, so the folder checked must be too.
+    folder = fs::absolute(*folder, ec).lexically_normal();
+    if (!folder->has_filename() && folder->has_relative_path()) folder = folder->parent_path();
+    const char* why = nullptr;
+    if (!fs::exists(*folder, ec))
+      why = "no such folder";
+    else if (!fs::is_directory(*folder, ec))
+      why = "not a folder";
+    else if (!fs::is_directory(*folder / "ini", ec) && !fs::is_directory(*folder / "bin", ec))
+      why = "it holds neither ini/ nor bin/";
+    if (why != nullptr) {
+      err << "ovik doctor: " << folder->string() << " is not an application folder (" << why << ")\n";
+      return 2;
+    }
+  }
   const platform::ModuleInfo module = platform::Facility<platform::ModulePath>::get().module();
   Installation at;
   at.app = folder ? *folder : fs::path(module.folder).parent_path();
@@ -439,7 +458,6 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
   const fs::path ini_folder = at.app / "ini";
   DoctorReport report;
 
-  std::error_code ec;
   if (fs::is_directory(ini_folder, ec))
     report.add(CheckStatus::kOk, "settings folder", ini_folder.string());
   else
