@@ -149,7 +149,7 @@ TEST(Doctor, SaysWhenTheSettingsFileCannotBeRead) {
 
 // Relative SQLite files are those of the folder checked, not of the folder this program lies in;
 // a missing one is reported, never created, with what server means for SQLite and where a program
-// finds the reason when OpenDatabase shows only its notice.
+// finds the reason when OpenDatabase shows its notice and raises 91.
 TEST_F(DoctorTest, RelativeDatabasesAreThoseOfTheCheckedFolder) {
   std::filesystem::remove(dir_.path() / "app/data/master.db");
   settings();
@@ -393,7 +393,7 @@ TEST_F(DoctorTest, JsonIsOneDocumentWithTheSameExitStatus) {
   ASSERT_NE(connection, nullptr);
   ASSERT_NE(provider, nullptr);
   EXPECT_EQ(connection->at("status"), "fail");
-  EXPECT_NE(connection->at("hint").get<std::string>().find("\nAt run time OpenDatabase shows only"),
+  EXPECT_NE(connection->at("hint").get<std::string>().find("\nAt run time OpenDatabase shows the start-up notice, then raises error 91"),
             std::string::npos);
   EXPECT_EQ(provider->at("status"), "ok");
   EXPECT_EQ(provider->at("detail"), "SQLOLEDB");

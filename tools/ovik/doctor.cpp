@@ -137,10 +137,14 @@ std::string trace_file(const Installation& at) {
   return (at.bin / "transaction_log").string() + "/yyyy_mm_dd(" + at.module_name + ").log";
 }
 
-// Where a program finds out why this section's connection failed: OpenDatabase itself shows only
-// the start-up notice.
-std::string runtime_hint(const std::string& section, bool traced, const Installation& at) {
-  std::string hint = "At run time OpenDatabase shows only the start-up notice.";
+// Where a program finds out why this section's connection failed: neither the start-up notice nor
+// the error 91 that OpenDatabase raises after it says why.
+std::string runtime_hint(const std::string& section, bool traced, bool raised, const Installation& at) {
+  // A failure without the provider's diagnostics is not raised by Connect: the database stays.
+  if (!raised)
+    return "At run time OpenDatabase hands this database out unconnected: its Usable is False, and its "
+           "ErrorCD and ErrorMsg say why.";
+  std::string hint = "At run time OpenDatabase shows the start-up notice, then raises error 91 to the program.";
   if (section == "database") {
     hint += " The reason goes to the day's log file " + (at.bin / "log").string() +
             "/<application><yymmdd>-<user>.LOG"
@@ -332,15 +336,17 @@ void check_connections(DoctorReport& report, const Ref<_clsIniFile>& ini, const 
     Ref<_clsDatabase> db = make_object<clsDatabase>();
     db->put_ConnectionTimeout(10);
     std::optional<std::string> failure;
+    bool raised = false;
     try {
       if (!db->Connect(cs->GetValue(), HowToConnectEnum::ConnectByConnectionString))
         failure = db->get_ErrorMsg();
     } catch (const RaisedError& e) {
       failure = e.description();
+      raised = true;
     }
     if (failure) {
       report.add(CheckStatus::kFail, name, *failure,
-                 provider_hint(*provider, *server, at) + "\n" + runtime_hint(section, tracing, at));
+                 provider_hint(*provider, *server, at) + "\n" + runtime_hint(section, tracing, raised, at));
       if (log_database) skip_log_database(report, "the log database cannot be reached");
       continue;
     }
