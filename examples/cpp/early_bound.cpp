@@ -40,10 +40,21 @@ int main() {
     std::printf("application database provider: %s\n", settings->GetIni("database", "provider").c_str());
 
     // The store database is opened only when the program names its server; with SQLite that is a file.
+    // A database that does not open shows the start-up notice; when it is the application or the
+    // master database, OpenDatabase raises 91 as well, and a store program ends there as the
+    // notice asks. A store database that did not open is only missing.
     si->put_strGetIpAddress("data/store.db");
-    si->OpenDatabase();
-    if (!si->get_Database() || !si->get_DatabaseOfTM() || !si->get_DatabaseOfStore()) {
-      std::printf("a database did not open\n");
+    try {
+      si->OpenDatabase();
+    } catch (const ovik::RaisedError& e) {
+      std::printf("the databases could not be opened (error %d: %s); `ovik doctor` says why\n", e.number(),
+                  e.description().c_str());
+      ovik::host_hooks::set_message_box_handler(nullptr);
+      return 1;
+    }
+    if (!si->get_DatabaseOfStore()) {
+      std::printf("the store database did not open\n");
+      ovik::host_hooks::set_message_box_handler(nullptr);
       return 1;
     }
     auto db = si->get_Database();

@@ -119,22 +119,30 @@ void register_factory(std::string progid, std::function<Ref<IDispatch>()> factor
     tables().overrides.erase(key);
 }
 
+namespace {
+// A misspelt name is the usual cause: the text names it and where the right ones are listed.
+[[noreturn]] void cannot_create(std::string_view progid) {
+  raise_runtime_error(err::kCannotCreateObject,
+                      "\"" + std::string(progid) + "\" (`ovik typelib` lists the classes that can be created)");
+}
+}  // namespace
+
 Ref<IDispatch> create_object(std::string_view progid) {
   if (auto it = tables().overrides.find(platform::ascii_lower(progid)); it != tables().overrides.end()) {
     Ref<IDispatch> object = it->second();
-    if (!object) raise_runtime_error(err::kCannotCreateObject);
+    if (!object) raise_runtime_error(err::kCannotCreateObject, std::string(progid));
     return object;
   }
   if (const TypeInfo* info = find_class(progid)) {
     // Classes that clients may not create are refused as if they were unknown.
-    if (info->instancing != Instancing::Creatable || !info->create) raise_runtime_error(err::kCannotCreateObject);
+    if (info->instancing != Instancing::Creatable || !info->create) cannot_create(progid);
     return info->create();
   }
   if (auto entry = component::lookup_manifest(progid))
     return component::create_from_module(entry->module_path, entry->clsid, progid);
   if (auto entry = component::lookup_registry(progid))
     return component::create_from_module(entry->module_path, entry->clsid, progid);
-  raise_runtime_error(err::kCannotCreateObject);
+  cannot_create(progid);
 }
 
 namespace component {

@@ -70,11 +70,16 @@ TEST(Registry, ModuleEntryPointsAnswerLikeTheirPlatformNamesakes) {
 }
 
 TEST(Registry, NamesFoundNowhereRaise429) {
-  try {
-    create_object("OvikEnvironment.clsNoSuchClass");
-    FAIL();
-  } catch (const RaisedError& e) {
-    EXPECT_EQ(e.number(), err::kCannotCreateObject);
+  for (const char* progid : {"OvikEnvironment.clsNoSuchClass", "OvikEnvironment.clsDatabase"}) {
+    try {
+      create_object(progid);
+      FAIL() << progid;
+    } catch (const RaisedError& e) {
+      EXPECT_EQ(e.number(), err::kCannotCreateObject);
+      EXPECT_EQ(e.source(), "OvikEnvironment");
+      EXPECT_EQ(e.description(), std::string("ActiveX component can't create object: \"") + progid +
+                                     "\" (`ovik typelib` lists the classes that can be created)");
+    }
   }
 }
 

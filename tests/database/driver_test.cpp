@@ -2,7 +2,11 @@
 // through ODBC (skipped without the test server of scripts/pg-test-server.sh).
 #include "database/access/driver.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -682,6 +686,135 @@ TEST(SqliteDriverTest, ASecondWriterWaitsForTheBusyTimeoutThenGivesUp) {
   ASSERT_TRUE(rows.cursor->fetch());
   EXPECT_EQ(rows.cursor->row()[0], Value(std::int64_t{0}));
   first->commit();
+}
+
+// What body found wrong ("" for nothing), run in a child process as a user who owns nothing here.
+// pause() in body waits until meanwhile has run in this process.
+std::string as_reader(const std::function<std::string(const std::function<void()>& pause)>& body,
+                      const std::function<void()>& meanwhile = [] {}) {
+  int result[2], ready[2], go[2];
+  if (::pipe(result) != 0 || ::pipe(ready) != 0 || ::pipe(go) != 0) return "no pipes";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const gid_t reader = 54410;
+    std::string found = "could not become the reader";
+    if (::setgroups(1, &reader) == 0 && ::setresgid(reader, reader, reader) == 0 &&
+        ::setresuid(reader, reader, reader) == 0) {
+      try {
+        found = body([&] {
+          char byte = 'r';
+          if (::write(ready[1], &byte, 1) != 1 || ::read(go[0], &byte, 1) != 1) ::_exit(1);
+        });
+      } catch (const DriverError& e) {
+        found = describe(e.diagnostics());
+      } catch (const std::exception& e) {
+        found = e.what();
+      }
+    }
+    if (::write(result[1], found.data(), found.size()) < 0) ::_exit(1);
+    ::_exit(0);
+  }
+  ::close(result[1]);
+  ::close(ready[1]);
+  ::close(go[0]);
+  char byte = 0;
+  if (::read(ready[0], &byte, 1) == 1) {
+    meanwhile();
+    if (::write(go[1], &byte, 1) != 1) return "no go";
+  }
+  std::string found;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(result[0], buffer, sizeof buffer)) > 0;) found.append(buffer, n);
+  for (int fd : {result[0], ready[0], go[1]}) ::close(fd);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return found;
+}
+
+std::string count_of(Driver& driver) {
+  auto rows = driver.execute("SELECT COUNT(*) FROM t");
+  if (!rows.cursor->fetch()) return "no row";
+  const auto* count = std::get_if<std::int64_t>(&rows.cursor->row()[0]);
+  return count != nullptr ? std::to_string(*count) : "not a number";
+}
+
+// A user who may only read a database and its folder reads it after a writer left it in WAL
+// mode; a connection that read the file as it lay refuses to go on once a writer has been there.
+TEST(SqliteDriverTest, AReadOnlyUserReadsWhatAWriterLeftInWalMode) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  struct Case {
+    const char* what;
+    mode_t file_mode;
+    bool wal_without_shm;  // as a writer that crashed leaves it, the -shm file then removed
+    const char* expected;  // in the reader's failure; nullptr: it reads
+  } cases[] = {
+      {"a file only readable", 0644, false, nullptr},
+      {"a writable file in a folder only readable", 0666, false, nullptr},
+      {"a -wal file without its -shm", 0644, true, "a program that may write there must open it first"},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all |
+                                                 std::filesystem::perms::group_exec |
+                                                 std::filesystem::perms::others_exec);
+    const auto folder = dir.path() / "data";
+    std::filesystem::create_directories(folder);
+    const auto path = (folder / "app.db").string();
+    {
+      auto writer = open_sqlite(path);
+      writer->execute("CREATE TABLE t (v INTEGER)");
+      writer->execute("INSERT INTO t VALUES (1)");
+      if (c.wal_without_shm) {
+        std::filesystem::copy_file(path, path + ".copy");
+        std::filesystem::copy_file(path + "-wal", path + ".copy-wal");
+      }
+    }
+    if (c.wal_without_shm) {
+      std::filesystem::rename(path + ".copy", path);
+      std::filesystem::rename(path + ".copy-wal", path + "-wal");
+    }
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path.c_str(), c.file_mode), 0);
+    const std::string found = as_reader([&](const std::function<void()>&) {
+      auto reader = open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + path));
+      const std::string count = count_of(*reader);
+      return count == "1" ? std::string() : "read " + count;
+    });
+    if (c.expected == nullptr) {
+      EXPECT_EQ(found, "") << c.what;
+    } else {
+      EXPECT_NE(found.find(c.expected), std::string::npos) << c.what << ": " << found;
+    }
+    EXPECT_FALSE(std::filesystem::exists(path + "-shm")) << c.what;
+  }
+
+  testing::TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  const auto path = dir.str() + "/app.db";
+  open_sqlite(path)->execute("CREATE TABLE t (v INTEGER); INSERT INTO t VALUES (1)");
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  std::unique_ptr<Driver> writer;
+  const std::string found = as_reader(
+      [&](const std::function<void()>& pause) -> std::string {
+        auto reader = open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + path));
+        if (count_of(*reader) != "1") return "before the writer: " + count_of(*reader);
+        pause();
+        try {
+          count_of(*reader);
+          return "read on after the writer came";
+        } catch (const DriverError& e) {
+          if (e.diagnostics().at(0).message.find("connect again") == std::string::npos)
+            return describe(e.diagnostics());
+        }
+        // Connected anew, it reads through the writer's -shm file.
+        auto again = open_driver(ConnectionString::parse("Provider=SQLite;Data Source=" + path));
+        return count_of(*again) == "2" ? std::string() : "after the writer: " + count_of(*again);
+      },
+      [&] {
+        writer = open_sqlite(path);
+        writer->execute("INSERT INTO t VALUES (2)");
+      });
+  EXPECT_EQ(found, "");
 }
 
 TEST(SqliteDriverTest, RunsScriptsAndReadsTheLibrarysDateLiterals) {

@@ -15,7 +15,10 @@ std::vector<host::Json> run_script(const std::vector<std::string>& lines) {
   std::ostringstream out;
   {
     host::ScriptHost host(out);
-    for (const auto& l : lines) host.run_line(l);
+    std::string text;
+    for (const auto& l : lines) text += l + "\n";
+    std::istringstream in(text);
+    host.run(in);
   }
   return parse_lines(out.str());
 }

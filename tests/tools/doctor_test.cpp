@@ -149,7 +149,7 @@ TEST(Doctor, SaysWhenTheSettingsFileCannotBeRead) {
 
 // Relative SQLite files are those of the folder checked, not of the folder this program lies in;
 // a missing one is reported, never created, with what server means for SQLite and where a program
-// finds the reason when OpenDatabase shows only its notice.
+// finds the reason when OpenDatabase shows its notice and raises 91.
 TEST_F(DoctorTest, RelativeDatabasesAreThoseOfTheCheckedFolder) {
   std::filesystem::remove(dir_.path() / "app/data/master.db");
   settings();
@@ -168,6 +168,26 @@ TEST_F(DoctorTest, RelativeDatabasesAreThoseOfTheCheckedFolder) {
   EXPECT_TRUE(has(report, "with transaction_log=true it goes to the trace file " + dir_.str() +
                               "/app/bin/transaction_log/yyyy_mm_dd(Ovik2Environment).log"))
       << report;
+
+  // The folder given relative to the working folder is the same folder.
+  std::ostringstream out, err;
+  EXPECT_EQ(run_doctor({std::filesystem::relative(dir_.path() / "app").string() + "/"}, out, err), 1);
+  EXPECT_TRUE(has(out.str(), "ok    connection of [database]: reached data/app.db")) << out.str();
+  EXPECT_TRUE(has(out.str(), "\"" + dir_.str() + "/app/bin/../data/master.db\" does not exist")) << out.str();
+}
+
+// A folder that is no application folder is said to be so in one line, not checked key by key.
+TEST(Doctor, RefusesWhatIsNoApplicationFolder) {
+  testing::TempDir dir;
+  const std::string file = dir.write("a-file", "");
+  for (const auto& [folder, why] : {std::pair<std::string, std::string>{dir.str() + "/missing", "no such folder"},
+                                    {file, "not a folder"},
+                                    {dir.str(), "it holds neither ini/ nor bin/"}}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(run_doctor({"--json", folder}, out, err), 2) << folder;
+    EXPECT_EQ(out.str(), "") << folder;
+    EXPECT_EQ(err.str(), "ovik doctor: " + folder + " is not an application folder (" + why + ")\n");
+  }
 }
 
 // The log database's failure reaches the day's log file, the only place a program has it.
@@ -296,6 +316,9 @@ TEST_F(DoctorTest, SuggestsValuesThatFitTheProvider) {
                   "server=dbhost,1433\n      SQLOLEDB (SQL Server, through the ODBC driver FreeTDS): server "
                   "is host, host\\instance or host,port"))
       << report;
+  settings(section("database", "SQLite", "data/app.db"), section("master_database", "SQLite", ""));
+  std::tie(report, status) = doctor();
+  EXPECT_TRUE(has(report, "\n      Add under [master_database]: server=data/master.db\n")) << report;
 
   // Through ODBC the server is a DSN: the ones this user can see are listed.
   settings(section("database", "MSDASQL", "no_such_dsn"));
@@ -370,7 +393,7 @@ TEST_F(DoctorTest, JsonIsOneDocumentWithTheSameExitStatus) {
   ASSERT_NE(connection, nullptr);
   ASSERT_NE(provider, nullptr);
   EXPECT_EQ(connection->at("status"), "fail");
-  EXPECT_NE(connection->at("hint").get<std::string>().find("\nAt run time OpenDatabase shows only"),
+  EXPECT_NE(connection->at("hint").get<std::string>().find("\nAt run time OpenDatabase shows the start-up notice, then raises error 91"),
             std::string::npos);
   EXPECT_EQ(provider->at("status"), "ok");
   EXPECT_EQ(provider->at("detail"), "SQLOLEDB");

@@ -44,6 +44,7 @@ TEST(ScriptHost, CreatesNamesCallsAndShowsByRefOutputs) {
 }
 
 TEST(ScriptHost, BadLinesGetErrorAnswersAndTheHostGoesOn) {
+  const std::string longest = R"({"call": "s.Add", "args": [40]})";
   auto a = run_script({
       "not json",
       R"(["an", "array"])",
@@ -58,8 +59,10 @@ TEST(ScriptHost, BadLinesGetErrorAnswersAndTheHostGoesOn) {
       R"({"call": "s.Fail"})",
       R"({"get": "s.Name", "bogus": 1})",
       R"({"call": "s.Add", "args": [40]})",
+      longest + std::string(kMaxLineBytes - longest.size(), ' '),
+      longest + std::string(kMaxLineBytes - longest.size() + 1, ' '),
   });
-  ASSERT_EQ(a.size(), 13u);
+  ASSERT_EQ(a.size(), 15u);
   auto number = [&](std::size_t i) { return a[i]["error"]["number"].get<int>(); };
   EXPECT_EQ(number(0), 5);
   EXPECT_EQ(number(1), 5);
@@ -75,6 +78,9 @@ TEST(ScriptHost, BadLinesGetErrorAnswersAndTheHostGoesOn) {
   EXPECT_EQ(a[10]["error"]["description"], "it failed");
   EXPECT_EQ(number(11), 5);
   EXPECT_EQ(a[12]["result"], 50);
+  EXPECT_EQ(a[13]["result"], 50);  // as long as a line may be
+  EXPECT_EQ(number(14), 5);
+  EXPECT_NE(a[14]["error"]["description"].get<std::string>().find("longer than 16 MiB"), std::string::npos);
 }
 
 // Each level of nesting costs a stack frame wherever a value is copied or printed: a line
@@ -148,10 +154,12 @@ TEST(ScriptHost, IdsComeBackInTheAnswerAndTheLinesOfTheirRequest) {
     host.run_line(R"({"id": "bad", "call": "s.Add", "bogus": 1})");  // so does a refused request
     host.run_line(R"({"id": ["not", "scalar"], "get": "s.Name"})");  // an id must be a scalar
     host.run_line(R"({"id": "x", "get": )");                         // unreadable: no id to give back
+    host.run_line(R"({"id": -9223372036854775809, "get": "s.Name"})");  // beyond a double's digits
+    host.run_line(R"({"id": 1.50, "get": "s.Name", "bogus": 1})");
     platform::Facility<platform::UserInterface>::get().message_box("後", "警告", 64);  // between requests
   }
   std::vector<Json> lines = testing::parse_lines(out.str());
-  ASSERT_EQ(lines.size(), 13u) << out.str();
+  ASSERT_EQ(lines.size(), 15u) << out.str();
   EXPECT_EQ(lines[0]["id"], "s");
   EXPECT_EQ(lines[0].begin().key(), "id");  // first, where a reader looks for it
   EXPECT_EQ(lines[1]["id"], 2);
@@ -175,8 +183,10 @@ TEST(ScriptHost, IdsComeBackInTheAnswerAndTheLinesOfTheirRequest) {
   EXPECT_EQ(lines[10]["error"]["number"], 5);
   EXPECT_FALSE(lines[11].contains("id"));
   EXPECT_EQ(lines[11]["ok"], false);
-  EXPECT_FALSE(lines[12].contains("id"));  // the last request's id does not outlive it
-  EXPECT_TRUE(lines[12].contains("msgbox"));
+  EXPECT_NE(out.str().find("\n{\"id\":-9223372036854775809,\"ok\":true,"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("\n{\"id\":1.50,\"ok\":false,"), std::string::npos) << out.str();
+  EXPECT_FALSE(lines[14].contains("id"));  // the last request's id does not outlive it
+  EXPECT_TRUE(lines[14].contains("msgbox"));
 }
 
 // `ovik script` tells a shell script through its exit status whether every request succeeded,

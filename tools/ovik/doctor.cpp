@@ -70,11 +70,12 @@ std::string dsn_list(const std::vector<access::DataSource>& sources) {
   return out;
 }
 
-// A server value that fits the provider, for the line to add when the key is missing.
-std::string server_example(ProviderKind kind, const Installation& at) {
+// A server value that fits the provider, for the line to add when the key is missing; SQLite files
+// are those the example settings name.
+std::string server_example(const std::string& section, ProviderKind kind, const Installation& at) {
   switch (kind) {
     case ProviderKind::kSqlite:
-      return "data/app.db";
+      return section == "master_database" ? "data/master.db" : "data/app.db";
     case ProviderKind::kSqlServer:
       return "dbhost,1433";
     case ProviderKind::kOdbc:
@@ -86,7 +87,7 @@ std::string server_example(ProviderKind kind, const Installation& at) {
     case ProviderKind::kUnknown:
       break;
   }
-  return "data/app.db";
+  return section == "master_database" ? "data/master.db" : "data/app.db";
 }
 
 // What the section's settings mean for its provider, with the values that fit it.
@@ -136,10 +137,14 @@ std::string trace_file(const Installation& at) {
   return (at.bin / "transaction_log").string() + "/yyyy_mm_dd(" + at.module_name + ").log";
 }
 
-// Where a program finds out why this section's connection failed: OpenDatabase itself shows only
-// the start-up notice.
-std::string runtime_hint(const std::string& section, bool traced, const Installation& at) {
-  std::string hint = "At run time OpenDatabase shows only the start-up notice.";
+// Where a program finds out why this section's connection failed: neither the start-up notice nor
+// the error 91 that OpenDatabase raises after it says why.
+std::string runtime_hint(const std::string& section, bool traced, bool raised, const Installation& at) {
+  // A failure without the provider's diagnostics is not raised by Connect: the database stays.
+  if (!raised)
+    return "At run time OpenDatabase hands this database out unconnected: its Usable is False, and its "
+           "ErrorCD and ErrorMsg say why.";
+  std::string hint = "At run time OpenDatabase shows the start-up notice, then raises error 91 to the program.";
   if (section == "database") {
     hint += " The reason goes to the day's log file " + (at.bin / "log").string() +
             "/<application><yymmdd>-<user>.LOG"
@@ -331,15 +336,17 @@ void check_connections(DoctorReport& report, const Ref<_clsIniFile>& ini, const 
     Ref<_clsDatabase> db = make_object<clsDatabase>();
     db->put_ConnectionTimeout(10);
     std::optional<std::string> failure;
+    bool raised = false;
     try {
       if (!db->Connect(cs->GetValue(), HowToConnectEnum::ConnectByConnectionString))
         failure = db->get_ErrorMsg();
     } catch (const RaisedError& e) {
       failure = e.description();
+      raised = true;
     }
     if (failure) {
       report.add(CheckStatus::kFail, name, *failure,
-                 provider_hint(*provider, *server, at) + "\n" + runtime_hint(section, tracing, at));
+                 provider_hint(*provider, *server, at) + "\n" + runtime_hint(section, tracing, raised, at));
       if (log_database) skip_log_database(report, "the log database cannot be reached");
       continue;
     }
@@ -397,7 +404,7 @@ void check_keys(DoctorReport& report, const Ref<_clsIniFile>& ini, const Install
     }
     const std::string fitting = provider_hint(provider.value_or("SQLite"), "", at);
     if (section != "store_database")
-      require(section, "server", server_example(kind, at), Form::kText, fitting);
+      require(section, "server", server_example(section, kind, at), Form::kText, fitting);
     require(section, "database_user", "", Form::kText);
     require(section, "password", "", Form::kText);
     require(section, "database_name", kind == ProviderKind::kSqlite ? "main" : "", Form::kText);
@@ -430,6 +437,24 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
       return 2;
     }
   }
+  std::error_code ec;
+  if (folder) {
+    // Relative SQLite files are taken from the library's folder unless the path handed to the
+    // driver is absolute, so the folder checked must be too.
+    folder = fs::absolute(*folder, ec).lexically_normal();
+    if (!folder->has_filename() && folder->has_relative_path()) folder = folder->parent_path();
+    const char* why = nullptr;
+    if (!fs::exists(*folder, ec))
+      why = "no such folder";
+    else if (!fs::is_directory(*folder, ec))
+      why = "not a folder";
+    else if (!fs::is_directory(*folder / "ini", ec) && !fs::is_directory(*folder / "bin", ec))
+      why = "it holds neither ini/ nor bin/";
+    if (why != nullptr) {
+      err << "ovik doctor: " << folder->string() << " is not an application folder (" << why << ")\n";
+      return 2;
+    }
+  }
   const platform::ModuleInfo module = platform::Facility<platform::ModulePath>::get().module();
   Installation at;
   at.app = folder ? *folder : fs::path(module.folder).parent_path();
@@ -439,7 +464,6 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
   const fs::path ini_folder = at.app / "ini";
   DoctorReport report;
 
-  std::error_code ec;
   if (fs::is_directory(ini_folder, ec))
     report.add(CheckStatus::kOk, "settings folder", ini_folder.string());
   else

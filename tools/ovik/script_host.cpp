@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <istream>
+#include <limits>
 #include <ostream>
 
 #include "ovik/component.h"
@@ -65,6 +66,75 @@ int nesting_depth(const std::string& text) {
     }
   }
   return deepest;
+}
+
+// The text of the top-level "id" as the line wrote it: a number beyond what a double holds exactly
+// (-9223372036854775809) comes back as written, not rounded.
+class IdToken final : public nlohmann::json_sax<Json> {
+ public:
+  std::string text;
+
+  bool null() override { return take("null"); }
+  bool boolean(bool value) override { return take(value ? "true" : "false"); }
+  bool number_integer(number_integer_t value) override { return take(std::to_string(value)); }
+  bool number_unsigned(number_unsigned_t value) override { return take(std::to_string(value)); }
+  bool number_float(number_float_t, const string_t& written) override { return take(written); }
+  bool string(string_t&) override { return take(""); }
+  bool binary(binary_t&) override { return take(""); }
+  bool start_object(std::size_t) override { return take(""), ++depth_, true; }
+  bool end_object() override { return --depth_, true; }
+  bool start_array(std::size_t) override { return take(""), ++depth_, true; }
+  bool end_array() override { return --depth_, true; }
+  bool key(string_t& name) override {
+    at_id_ = depth_ == 1 && name == "id";
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+ private:
+  bool take(const std::string& written) {
+    if (at_id_ && depth_ == 1) text = written;
+    at_id_ = false;
+    return true;
+  }
+  int depth_ = 0;
+  bool at_id_ = false;
+};
+
+std::string id_text(const std::string& line, const Json& id) {
+  if (id.is_number_float()) {
+    IdToken token;
+    if (Json::sax_parse(line, &token) && !token.text.empty()) return token.text;
+  }
+  return id.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+enum class LineRead { kLine, kTooLong, kEnd };
+
+// std::getline with a bound: the part of a longer line beyond it is skipped, never stored.
+LineRead read_line(std::istream& in, std::string& line) {
+  line.clear();
+  char chunk[1 << 16];
+  bool any = false;
+  while (true) {
+    in.get(chunk, sizeof chunk, '\n');  // stops before the line break; none read sets failbit
+    const auto got = static_cast<std::size_t>(in.gcount());
+    any |= got > 0;
+    if (line.size() + got > kMaxLineBytes) {
+      in.clear();
+      in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      std::string().swap(line);
+      return LineRead::kTooLong;
+    }
+    line.append(chunk, got);
+    if (in.bad()) return LineRead::kEnd;
+    if (in.eof()) return any ? LineRead::kLine : LineRead::kEnd;
+    in.clear();
+    if (in.peek() == '\n') {
+      in.ignore();
+      return LineRead::kLine;
+    }
+  }
 }
 
 }  // namespace
@@ -138,13 +208,16 @@ ScriptHost::~ScriptHost() {
 }
 
 void ScriptHost::print(const Json& line) {
-  Json tagged = line;
-  if (current_id_) {
-    tagged = Json{{"id", *current_id_}};
-    tagged.update(line);
-  }
-  out_ << tagged.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+  const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace);
+  if (current_id_)
+    out_ << "{\"id\":" << *current_id_ << (line.empty() ? "}" : "," + text.substr(1)) << '\n';
+  else
+    out_ << text << '\n';
   out_.flush();
+}
+
+void ScriptHost::print_failure(std::int32_t number, const std::string& source, const std::string& description) {
+  print(Json{{"ok", false}, {"error", {{"number", number}, {"source", source}, {"description", description}}}});
 }
 
 Ref<IDispatch> ScriptHost::lookup(const std::string& name) const {
@@ -220,22 +293,20 @@ bool ScriptHost::run_line(const std::string& line) {
   if (line.find_first_not_of(" \t\r") == std::string::npos) return true;
   // Whatever happens, the id of this request tags nothing after its answer.
   struct IdScope {
-    std::optional<Json>& id;
+    std::optional<std::string>& id;
     ~IdScope() { id.reset(); }
   } scope{current_id_};
   try {
     const Json request_line = parse_line(line);
     // A readable id tags the answer even when the rest of the request is refused.
     if (auto it = request_line.find("id"); it != request_line.end() && !it->is_structured())
-      current_id_ = *it;
+      current_id_ = id_text(line, *it);
     print(execute(request_from(request_line)));
     return true;
   } catch (const RaisedError& e) {
-    print(Json{{"ok", false},
-               {"error", {{"number", e.number()}, {"source", e.source()}, {"description", e.description()}}}});
+    print_failure(e.number(), e.source(), e.description());
   } catch (const std::exception& e) {
-    print(Json{{"ok", false},
-               {"error", {{"number", err::kInvalidArgument}, {"source", "ovik"}, {"description", e.what()}}}});
+    print_failure(err::kInvalidArgument, "ovik", e.what());
   }
   return false;
 }
@@ -243,9 +314,19 @@ bool ScriptHost::run_line(const std::string& line) {
 ScriptHost::Outcome ScriptHost::run(std::istream& in, bool stop_on_error) {
   Outcome outcome;
   std::size_t number = 0;
-  for (std::string line; std::getline(in, line);) {
+  std::string line;
+  for (LineRead read; (read = read_line(in, line)) != LineRead::kEnd;) {
     ++number;
-    if (run_line(line)) continue;
+    if (read == LineRead::kTooLong) {
+      try {
+        bad_request("a line longer than " + std::to_string(kMaxLineBytes >> 20) +
+                    " MiB; the rest of it was skipped");
+      } catch (const RaisedError& e) {
+        print_failure(e.number(), e.source(), e.description());
+      }
+    } else if (run_line(line)) {
+      continue;
+    }
     ++outcome.failed;
     if (stop_on_error) {
       outcome.stopped_at = number;

@@ -5,6 +5,8 @@
 // lines printed during it, so a client can match them without counting lines.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <map>
 #include <optional>
@@ -15,6 +17,10 @@
 #include "ovik/unknown.h"
 
 namespace ovik::host {
+
+// The longest request line read; a longer one is answered as a bad request (error 5) and the rest
+// of it skipped unread, so no line takes more memory than this.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{16} << 20;
 
 // A request as read from its line, before anything is done.
 struct Request {
@@ -55,11 +61,12 @@ class ScriptHost {
   Ref<IDispatch> lookup(const std::string& name) const;
   // Prints a line, led by the id of the request being run when it has one.
   void print(const Json& line);
+  void print_failure(std::int32_t number, const std::string& source, const std::string& description);
 
   std::ostream& out_;
   std::map<std::string, Ref<IDispatch>> names_;
   std::vector<std::pair<Ref<IDispatch>, std::uint32_t>> advised_;
-  std::optional<Json> current_id_;
+  std::optional<std::string> current_id_;  // as the request wrote it, so any number comes back exactly
 };
 
 }  // namespace ovik::host

@@ -300,6 +300,13 @@ class SqliteCursor;
 struct Database {
   sqlite3* handle = nullptr;
   std::string name;
+  // Set when the file was opened as it lies (see open_as_it_lies): what says that it changed since.
+  struct Stamp {
+    std::string path;
+    std::filesystem::file_time_type written;
+    std::uintmax_t size = 0;
+  };
+  std::optional<Stamp> as_it_lay;
   std::vector<SqliteCursor*> cursors;
   int default_busy_ms = kDefaultBusyMilliseconds;
   int busy_ms = -1;
@@ -657,6 +664,24 @@ void bind(sqlite3* db, sqlite3_stmt* statement, int index, const Value& value) {
   if (rc != SQLITE_OK) throw_error(db, rc);
 }
 
+// A file path as the path of an SQLite URI: the characters that the URI form reads itself
+// ("?", "#", "%") and everything outside plain ASCII are percent-encoded.
+std::string uri_path(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F || c == '?' || c == '#' || c == '%') {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string file_stem(const std::string& path) {
   if (path == ":memory:") return path;
   return std::filesystem::path(path).stem().string();
@@ -708,8 +733,25 @@ class SqliteDriver final : public Driver {
     db->default_busy_ms =
         options.timeout_seconds > 0 ? milliseconds(options.timeout_seconds) : kDefaultBusyMilliseconds;
     db->set_busy(db->default_busy_ms);
-    // The first read of the file happens here: a file that is not a database fails now.
-    run_pragma(*db, "PRAGMA journal_mode=WAL", /*tolerate_read_only=*/true);
+    // A user who may only read the file cannot change its journal mode, and asking is a write.
+    const bool writable = sqlite3_db_readonly(db->handle, "main") == 0;
+    const bool switched = writable && run_pragma(*db, "PRAGMA journal_mode=WAL", /*tolerate_read_only=*/true);
+    // The first read of the file: a file that is not a database fails now. The journal mode
+    // pragma read it already.
+    if (!switched) {
+      const int read = sqlite3_exec(db->handle, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+      std::error_code ec;
+      const bool wal_left = read != SQLITE_OK && std::filesystem::exists(path + "-wal", ec);
+      if (read != SQLITE_OK && !wal_left && sqlite3_extended_errcode(db->handle) == SQLITE_READONLY_DIRECTORY) {
+        db = open_as_it_lies(path, db->default_busy_ms);
+      } else if (read != SQLITE_OK) {
+        throw_error(db->handle, read,
+                    wal_left && !std::filesystem::exists(path + "-shm", ec)
+                        ? " (this WAL database has a -wal file but no -shm file, and its folder does not let "
+                          "this user make one: a program that may write there must open it first)"
+                        : "");
+      }
+    }
     run_pragma(*db, "PRAGMA synchronous=NORMAL", false);
     db->name = file_stem(path);
     db_ = std::move(db);
@@ -728,6 +770,7 @@ class SqliteDriver final : public Driver {
   ExecuteResult execute(std::string_view sql, std::span<const Value> parameters,
                         const ExecuteOptions& options) override {
     Database& db = require_open();
+    check_unchanged(db);
     db.set_busy(options.timeout_seconds > 0 ? milliseconds(options.timeout_seconds) : db.default_busy_ms);
     DeadlineScope deadline(db, options.timeout_seconds);
 
@@ -822,12 +865,51 @@ class SqliteDriver final : public Driver {
     if (rc != SQLITE_OK) throw_error(db.handle, rc);
   }
 
-  static void run_pragma(Database& db, const char* sql, bool tolerate_read_only) {
+  // False when the pragma was refused as a write to a database that can only be read: it still
+  // serves reads in the journal mode it already has.
+  static bool run_pragma(Database& db, const char* sql, bool tolerate_read_only) {
     const int rc = sqlite3_exec(db.handle, sql, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) return;
-    // A database that can only be read still serves reads in the journal mode it already has.
-    if (tolerate_read_only && (rc & 0xFF) == SQLITE_READONLY) return;
+    if (rc == SQLITE_OK) return true;
+    if (tolerate_read_only && (rc & 0xFF) == SQLITE_READONLY) return false;
     throw_error(db.handle, rc);
+  }
+
+  // A reader of a WAL database needs its -shm file, and makes one when there is none. In a folder
+  // this user may only read, with no program having the database open (so no -shm and no -wal:
+  // every committed change is in the file itself), the file is read as it lies, without the
+  // -shm file and without locks. Such a connection sees no writer, so once one has opened the
+  // database (its -wal file is there) or changed the file, the connection refuses statements
+  // (see check_unchanged) rather than read pages a checkpoint may be rewriting.
+  static std::shared_ptr<Database> open_as_it_lies(const std::string& path, int busy_ms) {
+    auto db = std::make_shared<Database>();
+    std::error_code ec;
+    db->as_it_lay = Database::Stamp{path, std::filesystem::last_write_time(path, ec),
+                                    std::filesystem::file_size(path, ec)};
+    const std::string uri = "file:" + uri_path(path) + "?immutable=1";
+    const int rc =
+        sqlite3_open_v2(uri.c_str(), &db->handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                        nullptr);
+    if (rc != SQLITE_OK) throw_error(db->handle, rc, ": " + path);
+    sqlite3_extended_result_codes(db->handle, 1);
+    db->default_busy_ms = busy_ms;
+    db->set_busy(busy_ms);
+    const int read = sqlite3_exec(db->handle, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+    if (read != SQLITE_OK) throw_error(db->handle, read);
+    return db;
+  }
+
+  static void check_unchanged(const Database& db) {
+    if (!db.as_it_lay) return;
+    const auto& stamp = *db.as_it_lay;
+    std::error_code ec;
+    if (!std::filesystem::exists(stamp.path + "-wal", ec) &&
+        std::filesystem::last_write_time(stamp.path, ec) == stamp.written &&
+        std::filesystem::file_size(stamp.path, ec) == stamp.size && !ec) {
+      return;
+    }
+    throw DriverError("HY000", 0,
+                      "The database was opened for reading as it lay, while no program had it open; a "
+                      "program has written to it since: connect again to read it");
   }
 
   std::shared_ptr<Database> db_;

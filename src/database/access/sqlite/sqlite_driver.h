@@ -11,6 +11,11 @@
 // interrupted when it runs longer (HY008). begin() takes the write lock at once (BEGIN
 // IMMEDIATE), so two writers queue on the busy time-out instead of failing at their first write.
 //
+// A user who may only read the file opens it in the journal mode it has. Reading a WAL database
+// takes its -shm file; where there is none and the folder does not let this user make one, the
+// file is read as it lies when no -wal file is there either (no program has it open), and such a
+// connection refuses further statements (HY000) once a writer has opened or changed the file.
+//
 // Values: the declared column type decides what a stored value is read as (see
 // sqlite_declared_type): DATE/TIME/TIMESTAMP text becomes Date/Time/Timestamp (ISO "2024-01-05"
 // or "2024/01/05", time optional), NUMERIC/DECIMAL/MONEY values become Decimal, BOOLEAN integers
