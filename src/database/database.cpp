@@ -224,7 +224,7 @@ bool clsDatabase::Connect(std::string strConnectString, HowToConnectEnum emHow) 
     usable_ = true;
     return true;
   } catch (...) {
-    ErrProc("ConnectDataBase", current_failure());
+    ErrProc("ConnectDataBase", current_failure(), true);
     return false;
   }
 }
@@ -245,14 +245,15 @@ bool clsDatabase::Disconnect() {
   return true;
 }
 
-void clsDatabase::ErrProc(const std::string& label, const PendingFailure& pending) {
+void clsDatabase::ErrProc(const std::string& label, const PendingFailure& pending, bool connecting) {
+  const auto shown = [&](const std::string& text) { return connecting ? secrets_->redact(text) : text; };
   if (!m_cnAdo) raise_runtime_error(err::kObjectNotSet);
   Ref<Errors> errors = m_cnAdo->get_Errors();
   if (!errors) raise_runtime_error(err::kObjectNotSet);
   const std::int32_t count = errors->get_Count();
   if (count == 0) {
     error_cd_ = pending.number;
-    error_msg_ = secrets_->redact(pending.description);
+    error_msg_ = shown(pending.description);
     return;
   }
   error_cd_ = -1;
@@ -262,11 +263,12 @@ void clsDatabase::ErrProc(const std::string& label, const PendingFailure& pendin
     if (i != 0) error_msg_ += "\r\n";
     error_msg_ += errors->get_Item(Variant(i))->get_Description();
   }
-  error_msg_ = secrets_->redact("\u3010" + label + "\u3011 " + error_msg_);
+  error_msg_ = shown("\u3010" + label + "\u3011 " + error_msg_);
   throw RaisedError(kDataAccessFailure, kErrProcSource, error_msg_);
 }
 
-void clsDatabase::FireDatabaseError(const std::string& label, std::span<const Ref<Error>> errors) {
+void clsDatabase::FireDatabaseError(const std::string& label, std::span<const Ref<Error>> errors,
+                                    bool connecting) {
   if (errors.empty()) return;
   std::string list;
   for (const Ref<Error>& error : errors) {
@@ -279,16 +281,24 @@ void clsDatabase::FireDatabaseError(const std::string& label, std::span<const Re
   step([&] {
     if (m_cnAdo) database_name = m_cnAdo->get_DefaultDatabase();
   });
-  events_.fire(&__clsDatabase::RaiseDatabaseError, 1, secrets_->redact(database_name),
-               secrets_->redact(label + "\r\n" + list));
+  std::string text = label + "\r\n" + list;
+  if (connecting) {
+    database_name = secrets_->redact(database_name);
+    text = secrets_->redact(text);
+  }
+  events_.fire(&__clsDatabase::RaiseDatabaseError, 1, database_name, text);
 }
 
 // Tracing is the trace log's business (trace::put with purge_done_, when TraceTransaction is on);
 // until it is wired here the handlers already hand over every line the trace file will hold.
 void clsDatabase::PutTransactionLog(const std::string& text) {
   if (!trace_transaction_) return;
-  trace::put(secrets_->redact(text), purge_done_);
+  trace::put(text, purge_done_);
 }
+
+// The lines of a connect show the connection string or repeat why it failed: its passwords are
+// hidden there, in the whole line.
+void clsDatabase::PutConnectLog(const std::string& text) { PutTransactionLog(secrets_->redact(text)); }
 
 void clsDatabase::OnWillConnect(const std::string& connection_string, const std::string& password) {
   // A client may open the connection again itself, with another string.
@@ -296,14 +306,14 @@ void clsDatabase::OnWillConnect(const std::string& connection_string, const std:
     if (connection_string != secrets_->source) secrets_->add(access::secrets_of(connection_string));
     secrets_->add(password);
   });
-  step([&] { PutTransactionLog(trace::heavy_rule()); });
-  step([&] { PutTransactionLog(trace::connect_line(connection_string)); });
+  step([&] { PutConnectLog(trace::heavy_rule()); });
+  step([&] { PutConnectLog(trace::connect_line(connection_string)); });
 }
 
 void clsDatabase::OnConnectComplete(const Ref<Error>& error) {
   if (!error) return;
-  step([&] { PutTransactionLog(trace::error_line(error->get_Description())); });
-  step([&] { FireDatabaseError("(event)ADODB.ConnectComplete", std::span(&error, 1)); });
+  step([&] { PutConnectLog(trace::error_line(error->get_Description())); });
+  step([&] { FireDatabaseError("(event)ADODB.ConnectComplete", std::span(&error, 1), true); });
 }
 
 void clsDatabase::OnDisconnect() {

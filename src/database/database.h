@@ -92,10 +92,13 @@ class clsDatabase final : public Object<clsDatabase, _clsDatabase, IConnectionPo
 
   // Attaches the event sink to `connection` and makes it m_cnAdo; the previous one is detached.
   void ReplaceConnection(Ref<_Connection> connection);
-  void ErrProc(const std::string& label, const PendingFailure& pending);
-  void FireDatabaseError(const std::string& label, std::span<const Ref<Error>> errors);
+  // `connecting`: the failure is a failed connect, whose texts may repeat the connection string
+  // or its target; the passwords are hidden from them. Other texts are reported as given.
+  void ErrProc(const std::string& label, const PendingFailure& pending, bool connecting = false);
+  void FireDatabaseError(const std::string& label, std::span<const Ref<Error>> errors, bool connecting = false);
   // The one entry point of the trace file: each traced line of the event handlers comes here.
   void PutTransactionLog(const std::string& text);
+  void PutConnectLog(const std::string& text);
   Ref<_Recordset> CreateFields(const Ref<_Recordset>& rs);
   static std::string NullToEmpty(const Variant& value);
   std::string SqlQuote(std::string_view text) const;
@@ -124,9 +127,10 @@ class clsDatabase final : public Object<clsDatabase, _clsDatabase, IConnectionPo
   bool usable_ = false;
   Ref<_Connection> m_cnAdo;
   bool purge_done_ = false;  // the trace folder was purged by this object
-  // The passwords of the connection, hidden from every trace line, ErrorMsg, raised description
-  // and event text. Defined in database.cpp: the access layer's namespace, seen here, would hide
-  // POSIX access() from the files that include this header.
+  // The passwords of the connection, hidden from the connect line and from the texts of a failed
+  // connect (its error line, ErrorMsg, raised description and event text); statements and their
+  // errors are traced and reported as given. Defined in database.cpp: the access layer's
+  // namespace, seen here, would hide POSIX access() from the files that include this header.
   struct Secrets;
   std::unique_ptr<Secrets> secrets_;
 

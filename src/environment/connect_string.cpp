@@ -28,33 +28,6 @@ constexpr std::array<Item, 5> kItems = {{
     {"{$database_name}", "初期データベース"},
 }};
 
-// Whether the value is already one quoted value: enclosed in a matching pair of quotes, each
-// quote of that kind inside doubled.
-bool already_quoted(const std::string& value) {
-  if (value.size() < 2 || (value.front() != '"' && value.front() != '\'') || value.back() != value.front())
-    return false;
-  const char quote = value.front();
-  for (std::size_t i = 1; i + 1 < value.size(); ++i) {
-    if (value[i] != quote) continue;
-    if (i + 2 >= value.size() || value[i + 1] != quote) return false;
-    ++i;
-  }
-  return true;
-}
-
-// A ";" inside a value would end its item early (a password "ab;cd" would split the string), so
-// such a value is enclosed in double quotes, inner double quotes doubled, unless the caller
-// quoted it already. Every other value goes in byte for byte.
-std::string protect(const std::string& value) {
-  if (value.find(';') == std::string::npos || already_quoted(value)) return value;
-  std::string quoted = "\"";
-  for (char c : value) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + '"';
-}
-
 class clsConnectString final : public Object<clsConnectString, _clsConnectString> {
  public:
   static const TypeInfo& type_info();
@@ -83,12 +56,13 @@ class clsConnectString final : public Object<clsConnectString, _clsConnectString
   }
 
   void set(std::size_t index, const std::string& value) {
+    // The value goes in byte for byte: settings add items this way
+    // ("data/new.db;Create If Missing=True").
     const std::string placeholder = kItems[index].placeholder;
-    const std::string replacement = protect(value);
     std::string out;
     std::size_t from = 0;
     for (std::size_t at; (at = value_.find(placeholder, from)) != std::string::npos; from = at + placeholder.size())
-      out.append(value_, from, at - from).append(replacement);
+      out.append(value_, from, at - from).append(value);
     value_ = out.append(value_, from, std::string::npos);
     set_[index] = true;
   }

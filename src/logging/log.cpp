@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "database/access/objects/connection.h"
+#include "database/access/secrets.h"
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "platform/clock.h"
@@ -96,7 +97,6 @@ int clsLog::seconds_left() const {
 
 void clsLog::put_ServerConnectionString(std::string value) {
   try {
-    secrets_ = access::secrets_of(value);
     if (m_cnLog) {
       if (m_cnLog->get_State() == ado::adStateOpen) m_cnLog->Close();
       m_cnLog.reset();
@@ -118,17 +118,14 @@ void clsLog::put_ServerConnectionString(std::string value) {
   } catch (const std::exception& e) {
     m_IsConnected = false;
     std::string title = "ServerConnectionString";
-    std::string text = e.what();
+    // The failure may repeat the connection string or its target: its passwords are hidden.
+    std::string text = access::secrets_of(value).redact(e.what());
     PutLog(title, text);
     m_cnLog.reset();
   }
 }
 
-void clsLog::PutLog(std::string& strTitle, std::string& strComment) {
-  // The caller's texts stay as they were; the entry carries no password of the log connection.
-  if (secrets_.empty()) return put_entry(strTitle, strComment);
-  put_entry(secrets_.redact(strTitle), secrets_.redact(strComment));
-}
+void clsLog::PutLog(std::string& strTitle, std::string& strComment) { put_entry(strTitle, strComment); }
 
 void clsLog::put_entry(const std::string& strTitle, const std::string& strComment) {
   std::string file_name;

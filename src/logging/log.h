@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 
-#include "database/access/secrets.h"
 #include "logging/log_statements.h"
 #include "ovik/data_access.h"
 #include "ovik/object.h"
@@ -81,7 +80,6 @@ class clsLog final : public Object<clsLog, _clsLog> {
   std::string module_base_name_;  // the default application name, stripped from file names by the purge
   LogDialect dialect_ = LogDialect::kSqlServer;  // of the server m_cnLog reached
   std::chrono::steady_clock::duration waited_{};  // spent of the budget by the current entry
-  access::Secrets secrets_;                       // of the log connection's string, hidden in every entry
   platform::HeldFile log_file_;                   // the day's file, open from one entry to the next
 };
 

@@ -78,40 +78,51 @@ TEST(ConnectString, FillsPlaceholdersAsTheTemplateSays) {
   EXPECT_EQ(nested->GetValue().substr(0, 30), "Provider=XhostY{$SERVER};Passw");
 }
 
-TEST(ConnectString, OnlyAValueHoldingASemicolonIsQuoted) {
-  // Every other value goes in byte for byte; `read` is the value as the connection then reads it
-  // (nullptr: the finished string does not parse).
+TEST(ConnectString, ValuesGoInByteForByte) {
+  // Nothing is quoted or escaped: settings and store addresses add items through a ";" in a
+  // value. `read` is the item as the connection then reads it (nullptr: the finished string does
+  // not parse); `added`, an item the value added, as "key=value".
   struct Case {
-    const char* password;
-    const char* written;
+    const char* item;  // "Password" or "Data Source"
+    const char* value;
     const char* read;
+    const char* added = nullptr;
   };
   const Case cases[] = {
-      {"plain", "plain", "plain"},
-      {"with=equals", "with=equals", "with=equals"},  // "=" in a value does not split it
-      {"ab;cd", "\"ab;cd\"", "ab;cd"},                 // would end the item early
-      {"a\"b;c", "\"a\"\"b;c\"", "a\"b;c"},            // an inner double quote is doubled
-      {"パス;ワード", "\"パス;ワード\"", "パス;ワード"},
-      {" lead", " lead", "lead"},  // blanks at the ends are the parser's to trim
-      {"trail ", "trail ", "trail"},
-      {"\"a;b\"", "\"a;b\"", "a;b"},  // the caller quoted it already
-      {"'a;b'", "'a;b'", "a;b"},
-      {"\"x\"\";y\"", "\"x\"\";y\"", "x\";y"},
-      {"'a;b' or 'c'", "\"'a;b' or 'c'\"", "'a;b' or 'c'"},  // quotes at the ends, yet not one quoted value
-      {"\"quoted", "\"quoted", nullptr},                       // no ";": as given, though it cannot be read
+      {"Password", "plain", "plain"},
+      {"Password", "with=equals", "with=equals"},  // "=" in a value does not split it
+      {"Password", "ab;cd", nullptr},              // "cd" is an item without "="
+      {"Password", "a\"b;c", nullptr},
+      {"Password", "パス;ワード", nullptr},
+      {"Password", " lead", "lead"},  // blanks at the ends are the parser's to trim
+      {"Password", "trail ", "trail"},
+      {"Password", "\"a;b\"", "a;b"},  // a caller who needs a ";" in a value quotes it
+      {"Password", "'a;b'", "a;b"},
+      {"Password", "\"x\"\";y\"", "x\";y"},
+      {"Password", "'a;b' or 'c'", nullptr},  // text after the closing quote
+      {"Password", "\"quoted", nullptr},
+      {"Data Source", "host;Network Library=DBMSSOCN", "host", "Network Library=DBMSSOCN"},
+      {"Data Source", "data/new.db;Create If Missing=True", "data/new.db", "Create If Missing=True"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.password);
-    auto cs = filled("SQLOLEDB", "srv", "sa", c.password, "db");
+    SCOPED_TRACE(c.value);
+    const bool server = std::string(c.item) == "Data Source";
+    auto cs = filled("SQLOLEDB", server ? c.value : "srv", "sa", server ? "pw" : c.value, "db");
     const std::string value = cs->GetValue();
-    EXPECT_EQ(value, std::string("Provider=SQLOLEDB;Password=") + c.written +
-                         ";User ID=sa;Initial Catalog=db;Data Source=srv;Persist Security Info=True");
-    if (c.read) {
-      const auto parsed = access::ConnectionString::parse(value);
-      EXPECT_EQ(parsed.get("Password"), c.read);
-      EXPECT_EQ(parsed.get("User ID"), "sa");
-    } else {
+    EXPECT_EQ(value, "Provider=SQLOLEDB;Password=" + std::string(server ? "pw" : c.value) +
+                         ";User ID=sa;Initial Catalog=db;Data Source=" + (server ? c.value : "srv") +
+                         ";Persist Security Info=True");
+    if (!c.read) {
       EXPECT_THROW(access::ConnectionString::parse(value), access::DriverError);
+      continue;
+    }
+    const auto parsed = access::ConnectionString::parse(value);
+    EXPECT_EQ(parsed.get(c.item), c.read);
+    EXPECT_EQ(parsed.get("User ID"), "sa");
+    if (c.added) {
+      const std::string added = c.added;
+      const std::size_t equals = added.find('=');
+      EXPECT_EQ(parsed.get(added.substr(0, equals)), added.substr(equals + 1));
     }
   }
 }

@@ -210,6 +210,20 @@ TEST_F(SystemInfoTest, ASectionThatCannotBePreparedShowsOneNotice) {
   EXPECT_FALSE(si->get_DatabaseOfTM());
 }
 
+// A settings value goes into the connection string as written, so it may add items: here the one
+// that creates the missing master database (a relative path lies in the application folder).
+TEST_F(SystemInfoTest, ASettingsValueAddsItemsToTheConnectionString) {
+  std::filesystem::create_directories(dir_.path() / "app/data");
+  write_settings(database_section("database", db("app.db")) +
+                 database_section("master_database", "data/new.db;Create If Missing=True"));
+  auto si = make();
+  EXPECT_NO_THROW(si->OpenDatabase());
+  EXPECT_TRUE(boxes_.shown.empty());
+  ASSERT_TRUE(si->get_DatabaseOfTM());
+  EXPECT_TRUE(si->get_DatabaseOfTM()->get_Usable());
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "app/data/new.db"));
+}
+
 TEST_F(SystemInfoTest, TheStoreUsesTheGivenAddressAndTracingFollowsTheKey) {
   std::filesystem::create_directories(dir_.path() / "data");
   write_settings(database_section("database", db("app.db")) + database_section("master_database", db("master.db")) +

@@ -126,9 +126,10 @@ TEST_F(LogDatabaseTest, AnUnreachableDatabaseLeavesTwoLinesInTheFile) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
 }
 
-// The log connection's password stays out of the file and the table: in the failure entry of a
-// connection whose data source the password filled, and in the entries' own texts.
-TEST_F(LogDatabaseTest, TheLogConnectionsPasswordReachesNoLineAndNoRow) {
+// The entry of a failed log connect repeats the connection's target, which the password filled:
+// the password is hidden there. The caller's own entries are written and stored as given, also
+// where they hold the password's text.
+TEST_F(LogDatabaseTest, OnlyTheEntryOfAFailedConnectHidesThePassword) {
   const std::string secret = "S3cr3t";
   Ref<clsLog> failed = make_object<clsLog>();
   failed->put_ServerConnectionString("Provider=SQLite;Password=" + secret + ";Data Source=" + dir_.str() + "/missing-" +
@@ -136,19 +137,35 @@ TEST_F(LogDatabaseTest, TheLogConnectionsPasswordReachesNoLineAndNoRow) {
   EXPECT_FALSE(failed->is_connected());
   put(failed, "title " + secret, "the password " + secret + " was refused");
   const std::string text = log_file("Ovik2Environment061206-o'brien.LOG");
-  EXPECT_NE(text.find("\tServerConnectionString\t"), std::string::npos) << text;
-  EXPECT_NE(text.find("\ttitle ********\tthe password ******** was refused\r\n"), std::string::npos) << text;
-  EXPECT_EQ(text.find(secret), std::string::npos) << text;
+  const std::size_t failure = text.find("\tServerConnectionString\t");
+  ASSERT_NE(failure, std::string::npos) << text;
+  const std::string failure_line = text.substr(failure, text.find("\r\n", failure) - failure);
+  EXPECT_NE(failure_line.find("/missing-********/********.db"), std::string::npos) << failure_line;
+  EXPECT_EQ(failure_line.find(secret), std::string::npos) << failure_line;
+  EXPECT_NE(text.find("\ttitle S3cr3t\tthe password S3cr3t was refused\r\n"), std::string::npos) << text;
 
+  struct Entry {
+    const char* password;  // of the log connection
+    const char* title;
+    const char* comment;
+  };
+  const Entry entries[] = {
+      {"S3cr3t", "t", "it's S3cr3t"},
+      {"1234", "application log", "order 1234 total 12345 pin=1234"},
+  };
   Ref<_Connection> db = open(sqlite_string());
   run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.sqlite.sql"));
-  Ref<clsLog> log = make_object<clsLog>();
-  log->put_ServerConnectionString(sqlite_string() + ";Password=" + secret);
-  ASSERT_TRUE(log->is_connected());
-  std::string title = "t", comment = "it's " + secret;
-  log->PutLog(title, comment);
-  EXPECT_EQ(comment, "it's " + secret);  // the caller's own text is left as it was
-  EXPECT_EQ(column(db, "select Title || '|' || Comment from wkLog"), std::vector<std::string>{"t|it's ********"});
+  std::vector<std::string> stored;
+  for (const Entry& e : entries) {
+    Ref<clsLog> log = make_object<clsLog>();
+    log->put_ServerConnectionString(sqlite_string() + ";Password=" + e.password);
+    ASSERT_TRUE(log->is_connected());
+    std::string title = e.title, comment = e.comment;
+    log->PutLog(title, comment);
+    EXPECT_EQ(comment, e.comment);
+    stored.push_back(std::string(e.title) + "|" + e.comment);
+  }
+  EXPECT_EQ(column(db, "select Title || '|' || Comment from wkLog order by rowid"), stored);
 }
 
 // The log speaks the dialect of the server it reached, whatever the provider says: the same

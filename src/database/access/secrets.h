@@ -1,5 +1,7 @@
-// The passwords of a connection string, and their removal from every text that the library
-// writes about that connection (trace lines, log lines and rows, error descriptions).
+// The passwords of a connection string, and their removal from the texts that show the string
+// or repeat it: the connect line of the trace and the texts of a failed connect (its error
+// descriptions, and the log entry and events that carry them). A caller's own texts (log
+// entries, statements and their errors) are never changed.
 //
 // A password is the value of an item named "Password" or "PWD", or whose name ends in "Password"
 // ("Jet OLEDB:Database Password"), at any level: the items as the connection's own parser reads

@@ -119,15 +119,19 @@ std::string Connection::error_source() const {
   return std::string(kSource) + "." + (provider_.empty() ? std::string("MSDASQL") : provider_);
 }
 
-std::vector<ErrorRecord> Connection::records_of(const std::vector<Diagnostic>& diagnostics) const {
-  std::vector<ErrorRecord> records = access::records_of(diagnostics, error_source());
-  // Drivers repeat what they were given (a host or file name the password may have filled).
-  for (ErrorRecord& record : records) record.description = secrets_.redact(record.description);
+std::vector<ErrorRecord> Connection::connect_records(const std::vector<Diagnostic>& diagnostics,
+                                                     const std::string& password) const {
+  std::vector<ErrorRecord> records = records_of(diagnostics, error_source());
+  // A driver that cannot connect repeats what it was given (a host or file name that the password
+  // may have filled). A statement's errors are the statement's own and stay as the driver gave them.
+  Secrets secrets = secrets_of(connection_string_);
+  secrets.add(password);
+  for (ErrorRecord& record : records) record.description = secrets.redact(record.description);
   return records;
 }
 
 Ref<Error> Connection::fill_errors(const DriverError& error, std::vector<ErrorRecord>& records) {
-  records = records_of(error.diagnostics());
+  records = records_of(error.diagnostics(), error_source());
   return errors_->fill(records);
 }
 
@@ -156,8 +160,11 @@ void Connection::fail_execute(const DriverError& error, const Ref<_Recordset>& r
 }
 
 void Connection::report_info(const std::vector<Diagnostic>& info) {
-  if (info.empty()) return;
-  Ref<Error> first = errors_->fill(records_of(info));
+  if (!info.empty()) report_info(records_of(info, error_source()));
+}
+
+void Connection::report_info(const std::vector<ErrorRecord>& info) {
+  Ref<Error> first = errors_->fill(info);
   events_.fire(&ConnectionEvents::InfoMessage, kDispInfoMessage, first, adStatusOK, self());
 }
 
@@ -191,8 +198,6 @@ void Connection::Open(std::string ConnectionString, std::string UserID, std::str
     connection_string_ = std::move(ConnectionString);
     provider_.clear();
   }
-  secrets_ = secrets_of(connection_string_);
-  secrets_.add(Password);
   events_.fire(&ConnectionEvents::WillConnect, kDispWillConnect, connection_string_, UserID, Password,
                Options, adStatusOK, self());
   std::vector<Diagnostic> info;
@@ -207,13 +212,13 @@ void Connection::Open(std::string ConnectionString, std::string UserID, std::str
     dbms_name_ = driver->dbms_name();
     driver_ = std::move(driver);
   } catch (const DriverError& e) {
-    std::vector<ErrorRecord> records;
-    Ref<Error> first = fill_errors(e, records);
+    const std::vector<ErrorRecord> records = connect_records(e.diagnostics(), Password);
+    Ref<Error> first = errors_->fill(records);
     events_.fire(&ConnectionEvents::ConnectComplete, kDispConnectComplete, first, adStatusErrorsOccurred,
                  self());
     raise_record(records.front());
   }
-  report_info(info);
+  if (!info.empty()) report_info(connect_records(info, Password));
   events_.fire(&ConnectionEvents::ConnectComplete, kDispConnectComplete, Ref<Error>(), adStatusOK, self());
 }
 

@@ -81,8 +81,11 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
  private:
   std::string error_source() const;
   Ref<Error> fill_errors(const DriverError& error, std::vector<ErrorRecord>& records);
-  // The Error records of a failure, with the passwords of the last Open hidden.
-  std::vector<ErrorRecord> records_of(const std::vector<Diagnostic>& diagnostics) const;
+  // The Error records of what connecting reported, with the passwords of `connection_string_`
+  // and `password` hidden.
+  std::vector<ErrorRecord> connect_records(const std::vector<Diagnostic>& diagnostics,
+                                           const std::string& password) const;
+  void report_info(const std::vector<ErrorRecord>& info);
 
   std::string connection_string_;
   std::int32_t connection_timeout_ = 15;
@@ -91,7 +94,6 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
   static inline const std::string kNoProduct;
   std::string provider_;  // as resolved by the last Open; empty before
   std::unique_ptr<Driver> driver_;
-  Secrets secrets_;  // of the string and password of the last Open
   Ref<ErrorsImpl> errors_;
   ConnectionPoint<ConnectionEvents> events_;
 };
