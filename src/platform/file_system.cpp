@@ -62,9 +62,8 @@ std::string parent_of(const std::string& folder) {
 }
 
 // A descriptor of `folder` for the *at() calls (O_PATH), or -1. A folder that is a symbolic link
-// is followed only when the link belongs to root, to this user or to the owner of the folder that
-// holds it, the rule of the kernel's protected_symlinks: an administrator may point log/ at
-// another disk, while a link that another user planted is refused.
+// is followed only as may_follow_link allows: an administrator may point log/ at another disk,
+// while a link that another user planted is refused.
 int open_folder(const std::string& given) {
   const std::string folder = without_trailing_slashes(given);
   if (folder.empty()) return -1;
@@ -72,10 +71,7 @@ int open_folder(const std::string& given) {
   if (fd >= 0 || (errno != ENOTDIR && errno != ELOOP)) return fd;
   struct stat link {};
   if (::lstat(folder.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return -1;
-  if (link.st_uid != 0 && link.st_uid != ::geteuid()) {
-    struct stat holder {};
-    if (::stat(parent_of(folder).c_str(), &holder) != 0 || holder.st_uid != link.st_uid) return -1;
-  }
+  if (!may_follow_link(folder, link.st_uid)) return -1;
   return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
@@ -88,6 +84,12 @@ std::string_view break_before_next_entry(int fd, off_t size) {
 }
 
 }  // namespace
+
+bool may_follow_link(const std::string& link, uid_t owner) {
+  if (owner == 0 || owner == ::geteuid()) return true;
+  struct stat holder {};
+  return ::stat(parent_of(without_trailing_slashes(link)).c_str(), &holder) == 0 && holder.st_uid == owner;
+}
 
 LockResult lock_exclusive(int fd, std::chrono::milliseconds patience,
                           const std::function<bool()>& progressed) {

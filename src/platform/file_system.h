@@ -110,6 +110,12 @@ class FileSystem {
   virtual ssize_t write_some(int fd, const char* data, std::size_t size);
 };
 
+// Whether the symbolic link at `link`, which belongs to `owner`, may be followed: only when it
+// belongs to root, to this user or to the owner of the folder that holds it (the rule of the
+// kernel's protected_symlinks, in every folder), so that a link another user planted in a folder
+// open to a group cannot steer a privileged program's writes to a file of its choosing.
+bool may_follow_link(const std::string& link, uid_t owner);
+
 // The outcome of waiting for an exclusive flock on a descriptor.
 enum class LockResult {
   locked,

@@ -3,14 +3,16 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <filesystem>
 #include <vector>
 
 #include "platform/file_calls.h"
@@ -482,13 +484,75 @@ bool rewrite_in_place(const std::string& path, std::string_view content, std::st
   return true;
 }
 
-enum class Outcome { done, failed, refused_by_folder, group_lost, exists };
+// identity_lost: a new file could not be made the old one's like (its group, its extended
+// attributes), so replacing would change who may do what with the settings.
+enum class Outcome { done, failed, refused_by_folder, identity_lost, exists };
+
+// The names of a file's extended attributes; none when they cannot be listed. A file system without
+// them lists nothing.
+std::optional<std::vector<std::string>> xattr_names(int fd) {
+  for (int attempt = 0; attempt < 4; ++attempt) {  // the list may grow between the two calls
+    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size < 0)
+      return errno == ENOTSUP ? std::optional<std::vector<std::string>>(std::in_place) : std::nullopt;
+    std::string list(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = ::flistxattr(fd, list.data(), list.size());
+    if (got < 0 && errno == ERANGE) continue;
+    if (got < 0) return std::nullopt;
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+      const std::size_t end = find_byte(list, '\0', at);
+      if (end > at) names.emplace_back(list, at, end - at);
+      at = end + 1;
+    }
+    return names;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> xattr_value(int fd, const std::string& name) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const ssize_t size = ::fgetxattr(fd, name.c_str(), nullptr, 0);
+    if (size < 0) return std::nullopt;
+    std::string value(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = ::fgetxattr(fd, name.c_str(), value.data(), value.size());
+    if (got < 0 && errno == ERANGE) continue;
+    if (got < 0) return std::nullopt;
+    value.resize(static_cast<std::size_t>(got));
+    return value;
+  }
+  return std::nullopt;
+}
+
+// Gives `to` exactly the extended attributes of `from`: its ACL (or none, where the folder's default
+// ACL gave the new file one), its security labels, its user attributes. False when one cannot be
+// read, set or removed (another user's ACL, a label only the administrator may set).
+bool copy_xattrs(int from, int to) {
+  const std::optional<std::vector<std::string>> wanted = xattr_names(from);
+  const std::optional<std::vector<std::string>> present = xattr_names(to);
+  if (!wanted || !present) return false;
+  for (const std::string& name : *present) {
+    if (std::find(wanted->begin(), wanted->end(), name) == wanted->end() &&
+        ::fremovexattr(to, name.c_str()) != 0 && errno != ENODATA) {
+      return false;
+    }
+  }
+  for (const std::string& name : *wanted) {
+    const std::optional<std::string> value = xattr_value(from, name);
+    if (!value) return false;
+    // A label the new file already has needs no permission to set.
+    if (xattr_value(to, name) == value) continue;
+    if (::fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0) return false;
+  }
+  return true;
+}
 
 // Writes `content` to a new file beside `path` and moves it into place, so readers see either the old
-// file or the new one. `old` carries the replaced file's mode, owner and group, or is null for a new
-// file (which then gets 0666 less the umask, like any created file, and must not replace a file that
-// another writer created meanwhile: that answers `exists`).
-Outcome replace_file(const std::string& path, std::string_view content, const struct stat* old) {
+// file or the new one. `old` carries the replaced file's mode, owner and group, and `old_fd` is open
+// on it for its extended attributes; `old` is null for a new file (which then gets 0666 less the
+// umask, like any created file, and must not replace a file that another writer created meanwhile:
+// that answers `exists`).
+Outcome replace_file(const std::string& path, std::string_view content, const struct stat* old, int old_fd) {
   const Place place = place_of(path);
   std::string temp;
   UniqueFd fd;
@@ -510,8 +574,12 @@ Outcome replace_file(const std::string& path, std::string_view content, const st
     if ((old->st_uid != ::geteuid() || old->st_gid != ::getegid()) &&
         ::fchown(fd.get(), old->st_uid, old->st_gid) != 0 &&
         ::fchown(fd.get(), static_cast<uid_t>(-1), old->st_gid) != 0) {
-      return give_up(Outcome::group_lost);
+      return give_up(Outcome::identity_lost);
     }
+    // An ACL's mask shows as the mode's group bits: the mode alone, without the ACL, would hand the
+    // owning group what the ACL gave one named user. The ACL goes first, so that the mode set after
+    // it leaves the mask as it was.
+    if (!copy_xattrs(old_fd, fd.get())) return give_up(Outcome::identity_lost);
     if (::fchmod(fd.get(), old->st_mode & 07777) != 0) return give_up(Outcome::failed);
   }
   bool ok = write_all(fd.get(), content) && file_calls().fsync(fd.get()) == 0;
@@ -541,6 +609,32 @@ Outcome replace_file(const std::string& path, std::string_view content, const st
 }
 
 CharScheme file_scheme() { return narrow_scheme(); }
+
+// The file a write changes: `path` itself, or, where `path` is a symbolic link, the end of its chain
+// of links (written through rather than replaced by a plain file). Each link is followed only when
+// may_follow_link allows it. None for a refused, dangling or endless chain.
+std::optional<std::string> write_target(const std::string& path) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit on a chain of links
+    struct stat st {};
+    if (::lstat(at.c_str(), &st) != 0) {
+      if (hops == 0) return at;  // a missing file is created; other errors show at the open
+      return std::nullopt;
+    }
+    if (!S_ISLNK(st.st_mode)) return at;
+    if (!may_follow_link(at, st.st_uid)) return std::nullopt;
+    std::error_code error;
+    const std::string to = std::filesystem::read_symlink(at, error).native();
+    if (error || to.empty()) return std::nullopt;
+    if (to.front() == '/') {
+      at = to;
+    } else {
+      const std::string folder = place_of(at).folder;
+      at = folder == "/" ? "/" + to : folder + "/" + to;
+    }
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -704,28 +798,24 @@ std::size_t get_private_profile_string(const char* section, const char* key, con
 int write_private_profile_string(const char* section, const char* key, const char* value,
                                  const std::string& path) {
   if (path.empty()) return 0;
-  // Write through a symbolic link to its target rather than replacing the link with a plain file.
-  std::string target = path;
-  struct stat link_st {};
-  if (::lstat(path.c_str(), &link_st) == 0 && S_ISLNK(link_st.st_mode)) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) return 0;
-    target = resolved.get();
-  }
+  const std::optional<std::string> resolved = write_target(path);
+  if (!resolved) return 0;
+  const std::string& target = *resolved;
 
   // Writers in several processes are serialized from read to replace by an flock on the file they
   // read. The replacement is a new file, so a writer that waited checks, once it holds the lock, that
   // the name still leads to the file it locked, and otherwise starts again on the new one. Readers
   // never lock: they see the old file or the new one.
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-    UniqueFd fd(file_calls().open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // A link put in the file's place since the chain was checked is not followed.
+    UniqueFd fd(file_calls().open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     if (fd.get() < 0) {
       if (errno != ENOENT) return 0;
       const std::optional<std::string> next =
           write_profile_string_in_memory("", section, key, value, file_scheme());
       if (!next) return 0;
       if (next->empty()) return 1;  // nothing to delete in a missing file
-      const Outcome created = replace_file(target, *next, nullptr);
+      const Outcome created = replace_file(target, *next, nullptr, -1);
       if (created == Outcome::exists) continue;  // another writer was first: change its file
       return created == Outcome::done ? 1 : 0;
     }
@@ -760,11 +850,14 @@ int write_private_profile_string(const char* section, const char* key, const cha
     if (!next) return 0;
     if (*next == old) return 1;  // nothing to change
 
-    const Outcome replaced = replace_file(target, *next, &st);
+    // A file with a second name stays one file only when rewritten where it stands: a new file
+    // would take one of the names, and the other would keep the old settings.
+    const Outcome replaced =
+        st.st_nlink > 1 ? Outcome::identity_lost : replace_file(target, *next, &st, fd.get());
     if (replaced == Outcome::done) return 1;
-    // Where the folder takes no new file, or the new file could not keep the group, the file itself
-    // is rewritten: still writable, it keeps everything it had.
-    if (replaced == Outcome::refused_by_folder || replaced == Outcome::group_lost) {
+    // Where the folder takes no new file, or the new file could not be made the old one's like, the
+    // file itself is rewritten: still writable, it keeps everything it had.
+    if (replaced == Outcome::refused_by_folder || replaced == Outcome::identity_lost) {
       return rewrite_in_place(target, *next, old, st) ? 1 : 0;
     }
     return 0;

@@ -8,10 +8,13 @@
 //   reads as an empty one, so the caller gets its default. A FIFO is never waited on. Any bytes are accepted;
 //   a NUL byte ends the meaningful part of its line.
 // - Writing replaces the file in one step (temporary file beside it, fsync, rename), keeping the old
-//   file's permission bits and group (and, where allowed, its owner); on failure the old file is
-//   untouched and no temporary file is left behind. Where the folder takes no new file (no write
-//   permission, or a sticky folder and another user's file) or the new file could not keep the
-//   group, a writable file is rewritten in place instead. The folder is never created.
+//   file's permission bits, group (and, where allowed, its owner) and extended attributes, its ACL
+//   among them; on failure the old file is untouched and no temporary file is left behind. Where the
+//   folder takes no new file (no write permission, or a sticky folder and another user's file), the
+//   new file could not keep the group or the attributes, or the file has a second hard link, a
+//   writable file is rewritten in place instead. The folder is never created.
+// - A symbolic link is written through, link after link, each only when it belongs to root, the
+//   writer or the owner of the folder holding it; any other link fails the write.
 // - Writers in several processes are serialized from read to replace (an flock on the file read,
 //   given up, failing the write, after 10 seconds in which no writer got anything done), so no update
 //   is lost. Readers take no lock.

@@ -5,13 +5,19 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace ovik::platform {
@@ -289,18 +295,76 @@ TEST_F(ProfileFile, CreatesReplacesAndReadsBack) {
   EXPECT_EQ(entries(), 1u);  // no temporary file left behind
 }
 
-TEST_F(ProfileFile, KeepsPermissionsAndWritesThroughLinks) {
-  put("[a]\r\nk=1\r\n");
-  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
-  ASSERT_NE(write_private_profile_string("a", "k", "2", path_), 0);
-  EXPECT_EQ(fs::status(path_).permissions(),
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+// Owner, group, mode and every extended attribute (ACLs among them) of the file `path` leads to.
+std::tuple<uid_t, gid_t, mode_t, std::map<std::string, std::string>> identity_of(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  std::map<std::string, std::string> xattrs;
+  char names[4096], value[4096];
+  const ssize_t n = ::listxattr(path.c_str(), names, sizeof names);
+  for (ssize_t at = 0; at < n; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+    const ssize_t size = ::getxattr(path.c_str(), names + at, value, sizeof value);
+    xattrs[names + at] = std::string(value, size < 0 ? 0 : static_cast<std::size_t>(size));
+  }
+  return {st.st_uid, st.st_gid, st.st_mode & 07777, xattrs};
+}
 
-  const std::string link = (dir_ / "link.ini").native();
-  fs::create_symlink(path_, link);
-  ASSERT_NE(write_private_profile_string("a", "k", "3", link), 0);
-  EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(contents(), "[a]\r\nk=3\r\n");
+// Sets a POSIX ACL the way the kernel stores it (version, then tag | permissions << 16 and id per
+// entry, little-endian): the owner reads and writes, user nobody reads, group and others get nothing.
+void let_nobody_read(const fs::path& path, const char* which) {
+  constexpr std::uint32_t kNoId = ~0u;
+  const std::uint32_t acl[] = {2, 0x60001, kNoId, 0x40002, 65534, 0x4, kNoId, 0x40010, kNoId, 0x20, kNoId};
+  ASSERT_EQ(::setxattr(path.c_str(), which, acl, sizeof acl, 0), 0) << std::strerror(errno);
+}
+
+// Written through whichever name, the file keeps its mode, owner, group, ACL and every other name:
+// a second hard link reads the new value as well, and symbolic links stay links.
+TEST_F(ProfileFile, KeepsTheFilesIdentityAndWritesThroughLinks) {
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    std::vector<std::string> names;  // written through the first; each must read the new value
+  } cases[] = {
+      {"a plain file", [&] { fs::permissions(path_, fs::perms(0604)); }, {"settings.ini"}},
+      {"an absolute link",
+       [&] { fs::create_symlink(path_, dir_ / "link.ini"); },
+       {"link.ini", "settings.ini"}},
+      {"a chain of relative links",
+       [&] {
+         fs::create_directory(dir_ / "sub");
+         fs::create_symlink("../settings.ini", dir_ / "sub" / "one.ini");
+         fs::create_symlink("sub/one.ini", dir_ / "two.ini");
+       },
+       {"two.ini", "sub/one.ini", "settings.ini"}},
+      {"a second name",
+       [&] { fs::create_hard_link(path_, dir_ / "other.ini"); },
+       {"settings.ini", "other.ini"}},
+      {"an ACL on a 0600 file",
+       [&] {
+         fs::permissions(path_, fs::perms(0600));
+         let_nobody_read(path_, "system.posix_acl_access");
+       },
+       {"settings.ini"}},
+      {"a folder's default ACL, which the file has not got",
+       [&] { let_nobody_read(dir_, "system.posix_acl_default"); },
+       {"settings.ini"}},
+  };
+  for (const Case& c : cases) {
+    ::removexattr(dir_.c_str(), "system.posix_acl_default");
+    for (const auto& entry : fs::directory_iterator(dir_)) fs::remove_all(entry.path());
+    put("[a]\r\nk=1\r\n");
+    c.make();
+    const auto before = identity_of(path_);
+    std::vector<fs::file_type> kinds;
+    for (const std::string& name : c.names) kinds.push_back(fs::symlink_status(dir_ / name).type());
+
+    ASSERT_NE(write_private_profile_string("a", "k", "2", (dir_ / c.names[0]).native()), 0) << c.what;
+    for (std::size_t i = 0; i < c.names.size(); ++i) {
+      EXPECT_EQ(get("a", "k", (dir_ / c.names[i]).native()), "2") << c.what << ": " << c.names[i];
+      EXPECT_EQ(fs::symlink_status(dir_ / c.names[i]).type(), kinds[i]) << c.what << ": " << c.names[i];
+    }
+    EXPECT_TRUE(identity_of(path_) == before) << c.what;
+  }
 }
 
 TEST_F(ProfileFile, BadPlacesGiveTheDefaultOrFail) {
@@ -407,6 +471,7 @@ const Identity kBob{54402, 54402, {54402, kStaff}};
 const Identity kCarol{54403, 54403, {54403, kStaff}};
 const Identity kDave{54404, 54404, {54404}};  // not a member
 constexpr uid_t kAlice = 54401;
+const Identity kRoot{0, 0, {0}};
 
 // The write's result as another user, from a child process; -1 when the child could not become
 // that user.
@@ -481,6 +546,45 @@ TEST_F(SharedProfileFile, WhereNoNewFileCanTakeItsPlaceTheFileIsRewrittenInPlace
     EXPECT_EQ(status().st_gid, kStaff) << c.what;
     EXPECT_EQ(status().st_mode & 07777, c.file_mode) << c.what;
     EXPECT_EQ(entries(), 1u) << "no temporary file is left: " << c.what;
+  }
+}
+
+// In a folder that the group may add to, a member could plant a link to any file; a link is followed
+// only when it belongs to root, to the writer or to the folder's owner.
+TEST_F(SharedProfileFile, LinksAreFollowedOnlyWhenTheirOwnerIsTrusted) {
+  own(dir_.native(), kAlice, kStaff, 0775);
+  const std::string secret = (dir_ / "root-only.conf").native();
+  std::ofstream(secret) << "root=only\n";
+  own(secret, 0, 0, 0600);
+  struct Link {
+    std::string name, to;
+    uid_t owner;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Link> chain;  // written through the first
+    const Identity& writer;
+    bool followed;
+  } cases[] = {
+      {"a link that another member planted", {{"planted.ini", secret, kBob.uid}}, kRoot, false},
+      {"a root link to a planted one",
+       {{"via.ini", "planted.ini", 0}, {"planted.ini", secret, kBob.uid}},
+       kRoot,
+       false},
+      {"a link of the folder's owner", {{"alice.ini", secret, kAlice}}, kRoot, true},
+      {"a link of root", {{"root.ini", path_, 0}}, kBob, true},
+      {"the writer's own link", {{"bob.ini", path_, kBob.uid}}, kBob, true},
+  };
+  for (const Case& c : cases) {
+    for (const Link& link : c.chain) {
+      fs::remove(dir_ / link.name);
+      fs::create_symlink(link.to, dir_ / link.name);
+      ASSERT_EQ(::lchown((dir_ / link.name).c_str(), link.owner, static_cast<gid_t>(-1)), 0);
+    }
+    const std::string before = get("a", "k", c.chain.back().to);
+    EXPECT_EQ(write_as(c.writer, "k", c.what, (dir_ / c.chain[0].name).native()), c.followed ? 1 : 0)
+        << c.what;
+    EXPECT_EQ(get("a", "k", c.chain.back().to), c.followed ? c.what : before) << c.what;
   }
 }
 
