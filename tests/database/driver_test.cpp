@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -480,6 +481,31 @@ TEST_P(DriverTest, NamesTheProductItReached) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, DriverTest,
                          ::testing::Values(Backend::kSqliteFile, Backend::kSqliteMemory, Backend::kPostgres),
+                         backend_name);
+
+// A lock that another session holds stops a statement at its lock time-out, long before its
+// command time-out, and the bound ends with the statement: the session's own setting is the
+// server's default afterwards, so a pooling proxy hands it to no other client.
+class LockWaitTest : public DriverTest {};
+
+TEST_P(LockWaitTest, ALockWaitEndsAtItsBoundAndTheBoundEndsWithTheStatement) {
+  run("CREATE TABLE drv_lock (v INTEGER)");
+  auto holder = connect();
+  holder->begin();
+  holder->execute(pick("INSERT INTO drv_lock VALUES (1)", "LOCK TABLE drv_lock IN EXCLUSIVE MODE"));
+  const auto start = std::chrono::steady_clock::now();
+  const auto diagnostics =
+      failure_of([&] { driver_->execute("INSERT INTO drv_lock VALUES (2)", {}, ExecuteOptions{60, false, 1}); });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "waited for the command time-out";
+  EXPECT_EQ(diagnostics.at(0).sqlstate, pick("HYT00", "55P03")) << describe(diagnostics);
+  holder->rollback();
+  if (postgres()) {
+    EXPECT_EQ(query("SHOW lock_timeout"), Rows{{Value(std::string("0"))}});
+  }
+  EXPECT_EQ(run("INSERT INTO drv_lock VALUES (3)").rows_affected, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, LockWaitTest, ::testing::Values(Backend::kSqliteFile, Backend::kPostgres),
                          backend_name);
 
 // ---------------------------------------------------------------------------------------------
