@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -108,7 +110,10 @@ TEST_F(LogDatabaseTest, AFailingInsertGoesToTheFileAndTheNextEntryTriesTheTableA
   log->put_ServerConnectionString(sqlite_string());  // no wkLog table yet
   put(log, "t", "to the file");
   EXPECT_TRUE(log->is_connected());
-  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\tt\tto the file\r\n"), std::string::npos);
+  // The line before the entry says why it is not in the table.
+  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\tPutLog\tno such table: wkLog\r\n"
+                                                                 "2006/12/06 14:05:09\t77\to'brien\tOvik2Environment\tt\tto the file\r\n"),
+            std::string::npos);
   Ref<_Connection> db = open(sqlite_string());
   run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.sqlite.sql"));
   put(log, "t", "to the table");
@@ -179,6 +184,7 @@ class LogServerTest : public LogDatabaseTest, public ::testing::WithParamInterfa
     db_ = open(GetParam() == LogServer::kSqliteThroughOdbc ? sqlite_string() : log_string_);
     run(db_, read_text(std::string(OVIK_SOURCE_DIR) + ddl));
   }
+  void slow_deletes(int seconds);
   std::string log_string_;
   Ref<_Connection> admin_;
   Ref<_Connection> db_;
@@ -195,9 +201,12 @@ TEST_P(LogServerTest, PurgeDeletesTheApplicationsOldRowsAndTheInsertStampsTheSer
   EXPECT_EQ(column(db_, "select Comment from wkLog order by Comment"),
             (std::vector<std::string>{"kept", "other app"}));
 
-  put(log, "application log", "stored");
+  // A text that would close the literal where a backslash escapes the apostrophe after it, and add
+  // a row of its own carrying what a subquery reads.
+  const std::string forged = "x\\'),(666,'u','O''Neil',now(),'t',(select 'secret')) -- ";
+  put(log, "application log", forged);
   EXPECT_EQ(column(db_, "select Comment from wkLog where AmendDate > '2020-01-01' order by Comment"),
-            std::vector<std::string>{"stored"});
+            std::vector<std::string>{forged});
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "app/bin/log"));
 
   log->DelLog(-32768);  // no cutoff can be computed: no statement at all
@@ -205,6 +214,47 @@ TEST_P(LogServerTest, PurgeDeletesTheApplicationsOldRowsAndTheInsertStampsTheSer
   clock_.set(2100, 1, 1);
   log->DelLog(0);  // the row just stamped with the server's time is dated before this cutoff too
   EXPECT_EQ(column(db_, "select Comment from wkLog"), std::vector<std::string>{"other app"});
+}
+
+// Deletes from wkLog that take this long, without waiting for any lock, as a large backlog does.
+void LogServerTest::slow_deletes(int seconds) {
+  const std::string n = std::to_string(seconds);
+  switch (GetParam()) {
+    case LogServer::kPostgres:
+      run(db_, "create function slow_purge() returns trigger language plpgsql as $$ begin perform pg_sleep(" + n +
+                   "); return null; end $$");
+      run(db_, "create trigger slow_purge before delete on wkLog for each statement execute function slow_purge()");
+      return;
+    case LogServer::kSqlite:
+    case LogServer::kSqliteThroughOdbc:
+      break;
+  }
+  // SQLite cannot sleep: each deleted row joins a padding table with itself, sized by how fast this
+  // machine joins. A faster run than planned only weakens the test, never fails it.
+  run(db_, "create table pad (x integer)");
+  run(db_, "insert into pad with recursive c(x) as (select 1 union all select x + 1 from c where x < 2000) "
+           "select x from c");
+  const auto start = std::chrono::steady_clock::now();
+  column(db_, "select count(*) from pad a, pad b where a.x + b.x < 0");
+  const double per_pair = std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                                   1e-3) / 4e6;
+  const auto rows = static_cast<long long>(std::sqrt(seconds / per_pair));
+  run(db_, "insert into pad with recursive c(x) as (select 2001 union all select x + 1 from c where x < " +
+               std::to_string(rows) + ") select x from c");
+  run(db_, "create trigger slow_purge before delete on wkLog begin "
+           "select count(*) from pad a, pad b where a.x + b.x < 0; end");
+}
+
+// A purge that runs past the entry's budget without waiting for a lock runs to its end: cut at the
+// budget, it would be cut again at every entry and the backlog would never go.
+TEST_P(LogServerTest, APurgeRunningPastTheBudgetRunsToItsEnd) {
+  run(db_, "insert into wkLog values (1,'u','O''Neil','2006-11-05 23:59:59','t','old')");
+  slow_deletes(6);
+  Ref<clsLog> log = make_object<clsLog>();
+  log->put_AppName("O'Neil");
+  log->put_ServerConnectionString(log_string_);
+  ASSERT_TRUE(log->is_connected());
+  EXPECT_EQ(column(db_, "select count(*) from wkLog"), std::vector<std::string>{"0"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, LogServerTest,
@@ -256,6 +306,8 @@ TEST(LogStatementsTest, TheServerNamedByTheDriverDecidesAndTheProviderOnlyWhenIt
       {"Microsoft SQL Server", "SQLOLEDB.1", LogDialect::kSqlServer},
       {"PostgreSQL", "MSDASQL", LogDialect::kPostgres},
       {"SQLite", "MSDASQL", LogDialect::kSqlite},
+      {"MariaDB", "MSDASQL", LogDialect::kMariaDb},
+      {"MySQL", "MSDASQL", LogDialect::kMariaDb},
       {"", "sqlite.3", LogDialect::kSqlite},
       {"", "MSDASQL", LogDialect::kSqlServer},
       {"Oracle", "OraOLEDB.Oracle", LogDialect::kSqlServer},  // unknown to the log: the design's own text
