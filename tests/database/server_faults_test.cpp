@@ -2,17 +2,20 @@
 // the failure reaches the caller and the listeners of RaiseDatabaseError, what was done before it
 // stays done, and a new Connect (or the same connection, after a time-out) works again.
 //
-// The server is stopped only in a cluster of the test's own (support/pg_cluster.h).
+// The server is stopped only in a server of the test's own (support/own_cluster.h), PostgreSQL's
+// and MariaDB's through the same bodies.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
 
 #include "database/database.h"
 #include "ovik/events.h"
-#include "support/pg_cluster.h"
 #include "support/error_of.h"
+#include "support/mariadb_cluster.h"
+#include "support/pg_cluster.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -41,6 +44,15 @@ void execute(clsDatabase& db, const std::string& sql) {
 std::string first_value(clsDatabase& db, const std::string& sql) {
   Ref<_Recordset> rs = db.OpenForwardOnlyRecordset(sql);
   return rs->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_string();
+}
+
+// The first column of every row, joined by commas.
+std::string column_values(clsDatabase& db, const std::string& sql) {
+  Ref<_Recordset> rs = db.OpenForwardOnlyRecordset(sql);
+  std::string out;
+  for (; !rs->get_EOF(); rs->MoveNext())
+    out += (out.empty() ? "" : ",") + rs->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_string();
+  return out;
 }
 
 Ref<clsDatabase> connected(const std::string& connection_string, std::int32_t command_timeout = 300) {
@@ -73,9 +85,27 @@ bool is_execute_failure(const std::vector<std::string>& texts) {
          texts[0].size() > std::string("(event)ADODB.ExecuteComplete\r\n").size();
 }
 
-TEST(ServerFaultTest, AServerStoppedDuringRecordToDatabaseKeepsTheRowsBeforeAndTellsTheCaller) {
-  PgCluster cluster;
-  OVIK_REQUIRE_PG_CLUSTER(cluster);
+enum class Server { PostgreSQL, MariaDB };
+
+class ServerFaultTest : public ::testing::TestWithParam<Server> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Server::PostgreSQL) {
+      auto own = std::make_unique<PgCluster>();
+      OVIK_REQUIRE_PG_CLUSTER(*own);
+      cluster_ = std::move(own);
+    } else {
+      auto own = std::make_unique<MariaDbCluster>();
+      OVIK_REQUIRE_MARIADB_CLUSTER(*own);
+      cluster_ = std::move(own);
+    }
+  }
+
+  std::unique_ptr<OwnCluster> cluster_;
+};
+
+TEST_P(ServerFaultTest, AServerStoppedDuringRecordToDatabaseKeepsTheRowsBeforeAndTellsTheCaller) {
+  OwnCluster& cluster = *cluster_;
   Ref<clsDatabase> db = connected(cluster.connection_string());
   ASSERT_TRUE(db->get_Usable());
   execute(*db, "create table t (CD integer primary key, NM varchar(40))");
@@ -102,15 +132,14 @@ TEST(ServerFaultTest, AServerStoppedDuringRecordToDatabaseKeepsTheRowsBeforeAndT
   ASSERT_TRUE(cluster.resume());
   Ref<clsDatabase> fresh = connected(cluster.connection_string());
   ASSERT_TRUE(fresh->get_Usable());
-  EXPECT_EQ(first_value(*fresh, "select string_agg(NM, ',' order by CD) from t"), "row 1,row 2,row 3,row 4");
+  EXPECT_EQ(column_values(*fresh, "select NM from t order by CD"), "row 1,row 2,row 3,row 4");
 }
 
 // The server goes away between two statements and comes back: the failing statement and a
 // Connect while it is down are reported; once it is back, Disconnect and Connect on the same
 // object give a working connection, and what was committed before is there.
-TEST(ServerFaultTest, AServerStoppedAndStartedAgainTakesANewConnect) {
-  PgCluster cluster;
-  OVIK_REQUIRE_PG_CLUSTER(cluster);
+TEST_P(ServerFaultTest, AServerStoppedAndStartedAgainTakesANewConnect) {
+  OwnCluster& cluster = *cluster_;
   Ref<clsDatabase> db = connected(cluster.connection_string());
   execute(*db, "create table t (CD integer)");
   execute(*db, "insert into t values (1)");
@@ -134,8 +163,13 @@ TEST(ServerFaultTest, AServerStoppedAndStartedAgainTakesANewConnect) {
   ASSERT_TRUE(cluster.resume());
   EXPECT_TRUE(db->Connect(cluster.connection_string(), HowToConnectEnum::ConnectByConnectionString));
   execute(*db, "insert into t values (3)");
-  EXPECT_EQ(first_value(*db, "select string_agg(CD::text, ',' order by CD) from t"), "1,3");
+  EXPECT_EQ(column_values(*db, "select CD from t order by CD"), "1,3");
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerFaultTest, ::testing::Values(Server::PostgreSQL, Server::MariaDB),
+                         [](const auto& info) {
+                           return std::string(info.param == Server::PostgreSQL ? "PostgreSQL" : "MariaDB");
+                         });
 
 // A statement that runs past CommandTimeout is cancelled: the failure reaches the caller and
 // the listeners, and the same connection goes on working. The same body on each database.
