@@ -12,13 +12,14 @@
 
 #include "database/access/sqlite/sqlite_driver.h"
 #include "support/fake_platform.h"
+#include "support/mariadb_server.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
 namespace ovik::access {
 namespace {
 
-enum class Backend { kSqliteFile, kSqliteMemory, kPostgres };
+enum class Backend { kSqliteFile, kSqliteMemory, kPostgres, kMariaDb };
 
 std::string backend_name(const ::testing::TestParamInfo<Backend>& info) {
   switch (info.param) {
@@ -28,6 +29,8 @@ std::string backend_name(const ::testing::TestParamInfo<Backend>& info) {
       return "SqliteMemory";
     case Backend::kPostgres:
       return "Postgres";
+    case Backend::kMariaDb:
+      return "MariaDb";
   }
   return "Unknown";
 }
@@ -97,6 +100,11 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
         OVIK_REQUIRE_PG_SERVER(server_);
         connection_ = server_->connection_string();
         break;
+      case Backend::kMariaDb:
+        maria_ = testing::MariaDbServer::from_environment();
+        OVIK_REQUIRE_MARIADB_SERVER(maria_);
+        connection_ = maria_->connection_string();
+        break;
     }
     driver_ = connect();
   }
@@ -127,6 +135,7 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
 
   testing::TempDir dir_;
   std::optional<testing::PgServer> server_;
+  std::optional<testing::MariaDbServer> maria_;
   std::string connection_;
   std::unique_ptr<Driver> driver_;
 };
@@ -490,22 +499,36 @@ class LockWaitTest : public DriverTest {};
 
 TEST_P(LockWaitTest, ALockWaitEndsAtItsBoundAndTheBoundEndsWithTheStatement) {
   run("CREATE TABLE drv_lock (v INTEGER)");
+  const bool maria = GetParam() == Backend::kMariaDb;
   auto holder = connect();
-  holder->begin();
-  holder->execute(pick("INSERT INTO drv_lock VALUES (1)", "LOCK TABLE drv_lock IN EXCLUSIVE MODE"));
+  if (maria) {
+    holder->execute("LOCK TABLES drv_lock WRITE");
+  } else {
+    holder->begin();
+    holder->execute(pick("INSERT INTO drv_lock VALUES (1)", "LOCK TABLE drv_lock IN EXCLUSIVE MODE"));
+  }
   const auto start = std::chrono::steady_clock::now();
   const auto diagnostics =
       failure_of([&] { driver_->execute("INSERT INTO drv_lock VALUES (2)", {}, ExecuteOptions{60, false, 1}); });
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "waited for the command time-out";
-  EXPECT_EQ(diagnostics.at(0).sqlstate, pick("HYT00", "55P03")) << describe(diagnostics);
-  holder->rollback();
+  EXPECT_EQ(diagnostics.at(0).sqlstate, maria ? "HY000" : pick("HYT00", "55P03")) << describe(diagnostics);
+  if (maria) {
+    EXPECT_EQ(diagnostics.at(0).native, 1205) << describe(diagnostics);  // lock wait timeout exceeded
+    holder->execute("UNLOCK TABLES");
+    EXPECT_EQ(query("SELECT @@session.lock_wait_timeout = @@global.lock_wait_timeout AND "
+                    "@@session.innodb_lock_wait_timeout = @@global.innodb_lock_wait_timeout"),
+              Rows{{Value(std::int64_t{1})}});
+  } else {
+    holder->rollback();
+  }
   if (postgres()) {
     EXPECT_EQ(query("SHOW lock_timeout"), Rows{{Value(std::string("0"))}});
   }
   EXPECT_EQ(run("INSERT INTO drv_lock VALUES (3)").rows_affected, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, LockWaitTest, ::testing::Values(Backend::kSqliteFile, Backend::kPostgres),
+INSTANTIATE_TEST_SUITE_P(Backends, LockWaitTest,
+                         ::testing::Values(Backend::kSqliteFile, Backend::kPostgres, Backend::kMariaDb),
                          backend_name);
 
 // ---------------------------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "logging/log_statements.h"
 #include "ovik/data_access.h"
 #include "support/fake_platform.h"
+#include "support/mariadb_server.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -157,8 +158,8 @@ TEST_F(LogDatabaseTest, TheLogConnectionsPasswordReachesNoLineAndNoRow) {
 }
 
 // The log speaks the dialect of the server it reached, whatever the provider says: the same
-// purge and insert run on SQLite, on SQLite behind an ODBC data source, and on PostgreSQL.
-enum class LogServer { kSqlite, kSqliteThroughOdbc, kPostgres };
+// purge and insert run on SQLite, on SQLite behind an ODBC data source, on PostgreSQL and on MariaDB.
+enum class LogServer { kSqlite, kSqliteThroughOdbc, kPostgres, kMariaDb };
 
 class LogServerTest : public LogDatabaseTest, public ::testing::WithParamInterface<LogServer> {
  protected:
@@ -178,6 +179,14 @@ class LogServerTest : public LogDatabaseTest, public ::testing::WithParamInterfa
         admin_ = open(server->connection_string());
         log_string_ = server->connection_string();
         ddl = "/sql/wkLog.postgresql.sql";
+        break;
+      }
+      case LogServer::kMariaDb: {
+        const auto server = testing::MariaDbServer::from_environment();
+        OVIK_REQUIRE_MARIADB_SERVER(server);
+        admin_ = open(server->connection_string());
+        log_string_ = server->connection_string();
+        ddl = "/sql/wkLog.mariadb.sql";
         break;
       }
     }
@@ -225,6 +234,9 @@ void LogServerTest::slow_deletes(int seconds) {
                    "); return null; end $$");
       run(db_, "create trigger slow_purge before delete on wkLog for each statement execute function slow_purge()");
       return;
+    case LogServer::kMariaDb:
+      run(db_, "create trigger slow_purge before delete on wkLog for each row set @slept = sleep(" + n + ")");
+      return;
     case LogServer::kSqlite:
     case LogServer::kSqliteThroughOdbc:
       break;
@@ -259,7 +271,7 @@ TEST_P(LogServerTest, APurgeRunningPastTheBudgetRunsToItsEnd) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, LogServerTest,
                          ::testing::Values(LogServer::kSqlite, LogServer::kSqliteThroughOdbc,
-                                           LogServer::kPostgres),
+                                           LogServer::kPostgres, LogServer::kMariaDb),
                          [](const ::testing::TestParamInfo<LogServer>& info) {
                            switch (info.param) {
                              case LogServer::kSqlite:
@@ -268,6 +280,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, LogServerTest,
                                return std::string("SqliteThroughOdbc");
                              case LogServer::kPostgres:
                                return std::string("Postgres");
+                             case LogServer::kMariaDb:
+                               return std::string("MariaDb");
                            }
                            return std::string("Unknown");
                          });
@@ -416,15 +430,21 @@ INSTANTIATE_TEST_SUITE_P(Holders, LogLockTest,
                            return std::string(info.param.name);
                          });
 
-// On the server a lock held by another session is bounded the same way, through the statements'
-// time-outs. The holder's session is ended by the server after a while: a guard that only an entry
-// waiting far too long would reach.
-class PgLockTest : public LogServerTest {};
+// On a server a lock held by another session is bounded the same way, through the statements'
+// lock time-outs. The holder's session is ended by the server after a while: a guard that only an
+// entry waiting far too long would reach.
+class ServerLockTest : public LogServerTest {};
 
-TEST_P(PgLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudget) {
-  run(db_, "set idle_in_transaction_session_timeout = 45000");
-  db_->BeginTrans();
-  run(db_, "lock table wkLog in exclusive mode");
+TEST_P(ServerLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudget) {
+  const bool postgres = GetParam() == LogServer::kPostgres;
+  if (postgres) {
+    run(db_, "set idle_in_transaction_session_timeout = 45000");
+    db_->BeginTrans();
+    run(db_, "lock table wkLog in exclusive mode");
+  } else {
+    run(db_, "set session wait_timeout = 45");
+    run(db_, "lock tables wkLog write");
+  }
   {
     Ref<clsLog> log = make_object<clsLog>();
     log->put_ServerConnectionString(log_string_);
@@ -435,14 +455,20 @@ TEST_P(PgLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudget) 
   EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\twritten while the table was locked\r\n"),
             std::string::npos);
   try {
-    db_->RollbackTrans();
+    if (postgres) {
+      db_->RollbackTrans();
+    } else {
+      run(db_, "unlock tables");
+    }
   } catch (...) {
   }
   EXPECT_EQ(column(admin_, "select count(*) from wkLog"), std::vector<std::string>{"0"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Server, PgLockTest, ::testing::Values(LogServer::kPostgres),
-                         [](const ::testing::TestParamInfo<LogServer>&) { return std::string("Postgres"); });
+INSTANTIATE_TEST_SUITE_P(Servers, ServerLockTest, ::testing::Values(LogServer::kPostgres, LogServer::kMariaDb),
+                         [](const ::testing::TestParamInfo<LogServer>& info) {
+                           return std::string(info.param == LogServer::kPostgres ? "Postgres" : "MariaDb");
+                         });
 
 TEST_F(LogDatabaseTest, PostgreSqlStoresRowsAndAStoppedServerFallsBackToTheFile) {
   // A private cluster: stopping it must not disturb other tests of the shared test server.
