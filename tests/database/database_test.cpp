@@ -474,7 +474,8 @@ TEST_P(RealDatabaseTest, RecordToDatabaseRoundTripAndStopAtTheFailingRow) {
   platform::CivilDateTime old_day{1850, 2, 3, 4, 5, 6};
   double ole = 0;
   ASSERT_TRUE(platform::ole_from_civil(old_day, ole));
-  const std::string tricky = "O'Neil\r\n店舗コード 'x' --";
+  // A backslash before an apostrophe would end the literal early where it is an escape (MariaDB).
+  const std::string tricky = "O'Neil\\'); --\r\n店舗コード 'x' \\ --";
   Ref<_Recordset> rs = example_recordset({
       {Variant(std::int32_t{1}), Variant(tricky), Variant(DateTime{ole})},
       {Variant(std::int32_t{2}), Variant(std::string(4000, 'z')), Variant(Null{})},
