@@ -1,5 +1,5 @@
-// One set of test bodies for every driver: SQLite on a file and in memory, and PostgreSQL
-// through ODBC (skipped without the test server of scripts/pg-test-server.sh).
+// One set of test bodies for every driver: SQLite on a file and in memory, and PostgreSQL and
+// MariaDB through ODBC (each skipped without its test server of scripts/*-test-server.sh).
 #include "database/access/driver.h"
 
 #include <gtest/gtest.h>
@@ -115,8 +115,12 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
   }
 
   bool postgres() const { return GetParam() == Backend::kPostgres; }
-  const char* pick(const char* sqlite, const char* pg) const { return postgres() ? pg : sqlite; }
-  TypeCode pick(TypeCode sqlite, TypeCode pg) const { return postgres() ? pg : sqlite; }
+  bool server() const { return postgres() || GetParam() == Backend::kMariaDb; }
+  // What differs by database: SQLite's, PostgreSQL's, MariaDB's.
+  template <class T>
+  T pick(T sqlite, T pg, T maria) const {
+    return server() ? (postgres() ? pg : maria) : sqlite;
+  }
 
   ExecuteResult run(const std::string& sql, std::vector<Value> parameters = {}, int timeout = 0) {
     return driver_->execute(sql, parameters, ExecuteOptions{timeout, false});
@@ -126,6 +130,15 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
     auto result = run(sql, std::move(parameters));
     EXPECT_NE(result.cursor, nullptr) << sql;
     return result.cursor ? read_all(*result.cursor) : Rows{};
+  }
+
+  // MariaDB's TIMESTAMP ends in 2038; its DATETIME is the others' TIMESTAMP.
+  std::string types_table() const {
+    return std::string(
+               "CREATE TABLE drv_types (id INTEGER PRIMARY KEY, i INTEGER NOT NULL, b BIGINT, s SMALLINT, "
+               "d DOUBLE PRECISION, n NUMERIC(10,2), vc VARCHAR(20), c CHAR(5), t TEXT, dt DATE, tm TIME, "
+               "ts ") +
+           pick("TIMESTAMP", "TIMESTAMP", "DATETIME") + ", f BOOLEAN)";
   }
 
   std::int64_t count(const std::string& table) {
@@ -140,13 +153,8 @@ class DriverTest : public ::testing::TestWithParam<Backend> {
   std::unique_ptr<Driver> driver_;
 };
 
-constexpr const char* kTypesTable =
-    "CREATE TABLE drv_types (id INTEGER PRIMARY KEY, i INTEGER NOT NULL, b BIGINT, s SMALLINT, "
-    "d DOUBLE PRECISION, n NUMERIC(10,2), vc VARCHAR(20), c CHAR(5), t TEXT, dt DATE, tm TIME, ts TIMESTAMP, "
-    "f BOOLEAN)";
-
 TEST_P(DriverTest, MapsColumnTypesAndValues) {
-  run(kTypesTable);
+  run(types_table());
   run("INSERT INTO drv_types VALUES (1, 2147483647, 9007199254740993, -32768, 1.5, 12345678.91, 'abc', 'xy', "
       "'long', '2024-01-05', '09:03:07', '2024-01-05 09:03:07', TRUE)");
   auto result = driver_->execute("SELECT * FROM drv_types", {}, ExecuteOptions{0, true});
@@ -164,13 +172,15 @@ TEST_P(DriverTest, MapsColumnTypesAndValues) {
       {"s", TypeCode::kSmallInt, 2},
       {"d", TypeCode::kDouble, 8},
       {"n", TypeCode::kNumeric, 19},
-      {"vc", pick(TypeCode::kVarChar, TypeCode::kVarWChar), 20},
-      {"c", pick(TypeCode::kChar, TypeCode::kWChar), 5},
-      {"t", pick(TypeCode::kLongVarChar, TypeCode::kLongVarWChar), postgres() ? 0 : kUnboundedSize},
+      {"vc", pick(TypeCode::kVarChar, TypeCode::kVarWChar, TypeCode::kVarWChar), 20},
+      {"c", pick(TypeCode::kChar, TypeCode::kWChar, TypeCode::kWChar), 5},
+      {"t", pick(TypeCode::kLongVarChar, TypeCode::kLongVarWChar, TypeCode::kLongVarWChar),
+       pick<std::int64_t>(kUnboundedSize, 0, 65535)},
       {"dt", TypeCode::kDBDate, 6},
       {"tm", TypeCode::kDBTime, 6},
       {"ts", TypeCode::kDBTimeStamp, 16},
-      {"f", TypeCode::kBoolean, 2},
+      // MariaDB's BOOLEAN is TINYINT(1).
+      {"f", pick(TypeCode::kBoolean, TypeCode::kBoolean, TypeCode::kTinyInt), pick<std::int64_t>(2, 2, 1)},
   };
   ASSERT_EQ(columns.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -207,7 +217,7 @@ TEST_P(DriverTest, MapsColumnTypesAndValues) {
   EXPECT_EQ(row[9], Value(Date{2024, 1, 5}));
   EXPECT_EQ(row[10], Value(Time{9, 3, 7}));
   EXPECT_EQ(row[11], Value(Timestamp{{2024, 1, 5}, {9, 3, 7}, 0}));
-  EXPECT_EQ(row[12], Value(true));
+  EXPECT_EQ(row[12], pick(Value(true), Value(true), Value(std::int64_t{1})));
   EXPECT_FALSE(result.cursor->fetch());
   EXPECT_FALSE(result.cursor->fetch());
 }
@@ -218,14 +228,14 @@ TEST_P(DriverTest, ExpressionColumnsHaveTypesToo) {
   const auto& columns = result.cursor->columns();
   EXPECT_EQ(columns[0].type, TypeCode::kInteger);
   EXPECT_EQ(columns[1].type, TypeCode::kBigInt);
-  EXPECT_EQ(columns[2].type, pick(TypeCode::kVarWChar, TypeCode::kLongVarWChar));
+  EXPECT_EQ(columns[2].type, pick(TypeCode::kVarWChar, TypeCode::kLongVarWChar, TypeCode::kVarWChar));
   EXPECT_TRUE(columns[0].base_table.empty());
   ASSERT_TRUE(result.cursor->fetch());
   EXPECT_EQ(result.cursor->row()[1], Value(std::int64_t{5000000000}));
 }
 
 TEST_P(DriverTest, BoundParametersOfEveryKindRoundTrip) {
-  run(kTypesTable);
+  run(types_table());
   const std::vector<Value> values = {
       std::int64_t{7},
       std::int64_t{-5},
@@ -247,16 +257,20 @@ TEST_P(DriverTest, BoundParametersOfEveryKindRoundTrip) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i == 5) {
       // The server keeps the column's scale, SQLite the value's own digits.
-      EXPECT_EQ(rows[0][i], Value(Decimal{pick("-1234.5", "-1234.50")}));
+      EXPECT_EQ(rows[0][i], Value(Decimal{pick("-1234.5", "-1234.50", "-1234.50")}));
       continue;
     }
     if (i == 7) continue;  // CHAR padding differs
+    if (i == 12) {
+      EXPECT_EQ(rows[0][i], pick(values[i], values[i], Value(std::int64_t{0})));  // MariaDB: TINYINT(1)
+      continue;
+    }
     EXPECT_EQ(rows[0][i], values[i]) << "column " << i;
   }
 }
 
 TEST_P(DriverTest, NullsComeBackAsNull) {
-  run(kTypesTable);
+  run(types_table());
   std::vector<Value> values(13, Null{});
   values[0] = std::int64_t{1};
   values[1] = std::int64_t{0};
@@ -270,7 +284,8 @@ TEST_P(DriverTest, NullsComeBackAsNull) {
 }
 
 TEST_P(DriverTest, TextRoundTripsThroughLiteralsAndParameters) {
-  run("CREATE TABLE drv_text (id INTEGER, v TEXT)");
+  run(pick("CREATE TABLE drv_text (id INTEGER, v TEXT)", "CREATE TABLE drv_text (id INTEGER, v TEXT)",
+           "CREATE TABLE drv_text (id INTEGER, v LONGTEXT)"));
   std::string long_text;
   while (long_text.size() < 300000) long_text += "長い文章 with ASCII and 'quotes' ";
   const std::vector<std::string> texts = {
@@ -296,7 +311,8 @@ TEST_P(DriverTest, TextRoundTripsThroughLiteralsAndParameters) {
 }
 
 TEST_P(DriverTest, BinaryRoundTrips) {
-  run(pick("CREATE TABLE drv_bin (v BLOB)", "CREATE TABLE drv_bin (v BYTEA)"));
+  run(pick("CREATE TABLE drv_bin (v BLOB)", "CREATE TABLE drv_bin (v BYTEA)",
+           "CREATE TABLE drv_bin (v BLOB)"));
   Bytes bytes;
   for (int i = 0; i < 20000; ++i) bytes.push_back(static_cast<unsigned char>(i * 7));
   run("INSERT INTO drv_bin VALUES (?)", {bytes});
@@ -311,25 +327,28 @@ TEST_P(DriverTest, StreamsAMillionRowsInConstantMemory) {
   const char* sql = pick(
       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 1000000) "
       "SELECT x, 'row ' || x || ' padded text', x * 0.5 FROM c",
-      "SELECT x, 'row ' || x || ' padded text', x * 0.5::float8 FROM generate_series(1, 1000000) AS x");
+      "SELECT x, 'row ' || x || ' padded text', x * 0.5::float8 FROM generate_series(1, 1000000) AS x",
+      "SELECT CAST(seq AS SIGNED), concat('row ', seq, ' padded text'), seq * 0.5e0 FROM seq_1_to_1000000");
+  const long before = resident_kilobytes();
   auto result = run(sql);
   ASSERT_NE(result.cursor, nullptr);
   std::int64_t rows = 0, sum = 0;
-  long early = 0;
   while (result.cursor->fetch()) {
     const auto& row = result.cursor->row();
     ++rows;
     sum += std::get<std::int64_t>(row[0]);
-    if (rows == 100000) early = resident_kilobytes();
     if (rows == 777777) {
       EXPECT_EQ(row[1], Value(std::string("row 777777 padded text")));
     }
   }
   EXPECT_EQ(rows, 1000000);
   EXPECT_EQ(sum, std::int64_t{1000000} * 1000001 / 2);
-  // Nine tenths of the rows later the process has not grown by what they would take held.
-  if (kResidentSizeIsMeaningful) {
-    EXPECT_LT(resident_kilobytes() - early, 16 * 1024);
+  // The process has not grown by what the rows would take held (70 MB), counted from before the
+  // statement ran: a driver that fetches the whole result at once grows there. MariaDB's
+  // Connector/ODBC 3.1 does so (70 MB here) whatever its no-cache option says, so only the rows
+  // are checked there.
+  if (kResidentSizeIsMeaningful && GetParam() != Backend::kMariaDb) {
+    EXPECT_LT(resident_kilobytes() - before, 16 * 1024);
   }
 }
 
@@ -340,24 +359,30 @@ TEST_P(DriverTest, FailuresCarryTheEnginesSqlstate) {
     std::string sql;
     const char* sqlite_state;
     const char* pg_state;
+    const char* maria_state;
     const char* message_part;
+    const char* maria_message_part = nullptr;  // where MariaDB's text differs
   };
   const std::vector<Case> cases = {
-      {"INSERT INTO drv_keys VALUES (1, 'b')", "23000", "23505", "drv_keys"},
-      {"INSERT INTO drv_keys VALUES (2, NULL)", "23000", "23502", "nm"},
-      {"SELEC 1", "42000", "42601", "SELEC"},
-      {"SELECT * FROM drv_no_such_table", "42S02", "42P01", "drv_no_such_table"},
-      {"SELECT nope FROM drv_keys", "42S22", "42703", "nope"},
-      {"SELECT * FROM 存在しない表", "42S02", "42P01", "存在しない表"},
+      {"INSERT INTO drv_keys VALUES (1, 'b')", "23000", "23505", "23000", "drv_keys", "Duplicate entry '1'"},
+      {"INSERT INTO drv_keys VALUES (2, NULL)", "23000", "23502", "23000", "nm"},
+      {"SELEC 1", "42000", "42601", "42000", "SELEC"},
+      {"SELECT * FROM drv_no_such_table", "42S02", "42P01", "42S02", "drv_no_such_table"},
+      {"SELECT nope FROM drv_keys", "42S22", "42703", "42S22", "nope"},
+      {"SELECT * FROM 存在しない表", "42S02", "42P01", "42S02", "存在しない表"},
   };
   for (const auto& c : cases) {
     const auto diagnostics = failure_of([&] { run(c.sql); });
     ASSERT_FALSE(diagnostics.empty()) << c.sql;
-    EXPECT_EQ(diagnostics[0].sqlstate, pick(c.sqlite_state, c.pg_state)) << c.sql << "\n"
-                                                                         << describe(diagnostics);
-    EXPECT_NE(diagnostics[0].message.find(c.message_part), std::string::npos) << describe(diagnostics);
+    EXPECT_EQ(diagnostics[0].sqlstate, pick(c.sqlite_state, c.pg_state, c.maria_state))
+        << c.sql << "\n"
+        << describe(diagnostics);
+    const char* part = c.maria_message_part != nullptr
+                           ? pick(c.message_part, c.message_part, c.maria_message_part)
+                           : c.message_part;
+    EXPECT_NE(diagnostics[0].message.find(part), std::string::npos) << describe(diagnostics);
   }
-  if (!postgres()) {
+  if (!server()) {
     const auto duplicate = failure_of([&] { run(cases[0].sql); });
     EXPECT_EQ(duplicate[0].native, 1555);  // SQLITE_CONSTRAINT_PRIMARYKEY
   }
@@ -375,7 +400,12 @@ TEST_P(DriverTest, StatementTextEndsAtItsFirstNul) {
     ASSERT_EQ(rows.size(), 1u) << describe_text(sql);
     EXPECT_EQ(rows[0][0], Value(std::int64_t{1})) << describe_text(sql);
   }
-  EXPECT_EQ(run("  \0 SELECT 2"s).cursor, nullptr);
+  // Nothing before the NUL: MariaDB refuses the empty statement, the others run nothing.
+  if (GetParam() == Backend::kMariaDb) {
+    EXPECT_EQ(failure_of([&] { run("  \0 SELECT 2"s); }).at(0).sqlstate, "42000");
+  } else {
+    EXPECT_EQ(run("  \0 SELECT 2"s).cursor, nullptr);
+  }
 
   run("CREATE TABLE drv_nul (v VARCHAR(10))");
   const auto diagnostics =
@@ -385,7 +415,7 @@ TEST_P(DriverTest, StatementTextEndsAtItsFirstNul) {
   EXPECT_EQ(count("drv_nul"), 0);
 
   // The server driver refuses a statement that is empty up to its NUL; SQLite runs nothing.
-  if (!postgres()) {
+  if (!server()) {
     EXPECT_EQ(run("\0"s).rows_affected, 0);
   }
 }
@@ -393,7 +423,7 @@ TEST_P(DriverTest, StatementTextEndsAtItsFirstNul) {
 TEST_P(DriverTest, ParameterCountMustMatchTheMarkers) {
   for (const auto& parameters :
        {std::vector<Value>{}, std::vector<Value>{std::int64_t{1}, std::int64_t{2}}}) {
-    if (parameters.empty() && postgres()) continue;  // without parameters the text goes to the server as is
+    if (parameters.empty() && server()) continue;  // without parameters the text goes to the server as is
     const auto diagnostics = failure_of([&] { run("SELECT ?", parameters); });
     if (!diagnostics.empty()) {
       EXPECT_EQ(diagnostics[0].sqlstate, "07002") << describe(diagnostics);
@@ -454,13 +484,16 @@ TEST_P(DriverTest, ClosingRollsBackAnOpenTransaction) {
 }
 
 TEST_P(DriverTest, CommandTimeoutInterruptsALongStatement) {
+  if (GetParam() == Backend::kMariaDb) {
+    GTEST_SKIP() << "MariaDB's driver does not stop a running statement at its query time-out";
+  }
   const char* sql = pick(
       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 100000000000) SELECT "
       "COUNT(*) FROM c",
-      "SELECT pg_sleep(60)");
+      "SELECT pg_sleep(60)", "SELECT sleep(60)");
   const auto diagnostics = failure_of([&] { run(sql, {}, 1); });
   ASSERT_FALSE(diagnostics.empty());
-  EXPECT_EQ(diagnostics[0].sqlstate, pick("HY008", "57014")) << describe(diagnostics);
+  EXPECT_EQ(diagnostics[0].sqlstate, pick("HY008", "57014", "70100")) << describe(diagnostics);
   // Later statements run without the time-out, on the same connection.
   EXPECT_EQ(query("SELECT 42").at(0).at(0), Value(std::int64_t{42}));
 }
@@ -483,13 +516,14 @@ TEST_P(DriverTest, CursorsCloseWithTheirConnection) {
 // A data source name or a generic provider hides which product answers; the driver knows it.
 TEST_P(DriverTest, NamesTheProductItReached) {
   auto driver = connect();
-  EXPECT_EQ(driver->dbms_name(), pick("SQLite", "PostgreSQL"));
+  EXPECT_EQ(driver->dbms_name(), pick("SQLite", "PostgreSQL", "MariaDB"));
   driver->close();
   EXPECT_EQ(driver->dbms_name(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DriverTest,
-                         ::testing::Values(Backend::kSqliteFile, Backend::kSqliteMemory, Backend::kPostgres),
+                         ::testing::Values(Backend::kSqliteFile, Backend::kSqliteMemory, Backend::kPostgres,
+                                           Backend::kMariaDb),
                          backend_name);
 
 // A lock that another session holds stops a statement at its lock time-out, long before its

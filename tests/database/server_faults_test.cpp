@@ -52,7 +52,8 @@ std::string column_values(clsDatabase& db, const std::string& sql) {
   Ref<_Recordset> rs = db.OpenForwardOnlyRecordset(sql);
   std::string out;
   for (; !rs->get_EOF(); rs->MoveNext())
-    out += (out.empty() ? "" : ",") + rs->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_string();
+    out += (out.empty() ? "" : ",") +
+           rs->get_Fields()->get_Item(Variant(std::int32_t{0}))->get_Value().to_string();
   return out;
 }
 

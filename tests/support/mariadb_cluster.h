@@ -39,11 +39,11 @@ class MariaDbCluster final : public OwnCluster {
 
 // In a test body: skip without a configured test server (fail when OVIK_REQUIRE_MARIADB=1), and
 // fail when the server could not be started.
-#define OVIK_REQUIRE_MARIADB_CLUSTER(cluster)                                                              \
-  do {                                                                                                     \
-    if (!::ovik::testing::MariaDbCluster::configured()) {                                                  \
+#define OVIK_REQUIRE_MARIADB_CLUSTER(cluster)                                                                \
+  do {                                                                                                       \
+    if (!::ovik::testing::MariaDbCluster::configured()) {                                                    \
       if (::ovik::testing::MariaDbServer::required()) FAIL() << ::ovik::testing::MariaDbServer::kSkipReason; \
-      GTEST_SKIP() << ::ovik::testing::MariaDbServer::kSkipReason;                                         \
-    }                                                                                                      \
-    ASSERT_TRUE((cluster).started()) << "a MariaDB server of the test's own did not start";                \
+      GTEST_SKIP() << ::ovik::testing::MariaDbServer::kSkipReason;                                           \
+    }                                                                                                        \
+    ASSERT_TRUE((cluster).started()) << "a MariaDB server of the test's own did not start";                  \
   } while (false)

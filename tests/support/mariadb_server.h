@@ -39,15 +39,15 @@ struct MariaDbServer {
 
 // In a test body or fixture SetUp: skip without a server (fail when it is required), and fail
 // when the server is there but could not be prepared for the test.
-#define OVIK_REQUIRE_MARIADB_SERVER(server)                                                        \
-  do {                                                                                             \
-    if (!(server)) {                                                                               \
-      if (!::ovik::testing::MariaDbServer::failure().empty()) {                                    \
-        FAIL() << ::ovik::testing::MariaDbServer::failure();                                       \
-      }                                                                                            \
-      if (::ovik::testing::MariaDbServer::required()) {                                            \
-        FAIL() << "OVIK_REQUIRE_MARIADB=1 but " << ::ovik::testing::MariaDbServer::kSkipReason;    \
-      }                                                                                            \
-      GTEST_SKIP() << ::ovik::testing::MariaDbServer::kSkipReason;                                 \
-    }                                                                                              \
+#define OVIK_REQUIRE_MARIADB_SERVER(server)                                                     \
+  do {                                                                                          \
+    if (!(server)) {                                                                            \
+      if (!::ovik::testing::MariaDbServer::failure().empty()) {                                 \
+        FAIL() << ::ovik::testing::MariaDbServer::failure();                                    \
+      }                                                                                         \
+      if (::ovik::testing::MariaDbServer::required()) {                                         \
+        FAIL() << "OVIK_REQUIRE_MARIADB=1 but " << ::ovik::testing::MariaDbServer::kSkipReason; \
+      }                                                                                         \
+      GTEST_SKIP() << ::ovik::testing::MariaDbServer::kSkipReason;                              \
+    }                                                                                           \
   } while (false)

@@ -20,7 +20,8 @@ namespace {
   SQLINTEGER native = 0;
   SQLSMALLINT length = 0;
   for (SQLSMALLINT record = 1;
-       SQL_SUCCEEDED(SQLGetDiagRec(type, handle, record, state, &native, text, sizeof text, &length)); ++record)
+       SQL_SUCCEEDED(SQLGetDiagRec(type, handle, record, state, &native, text, sizeof text, &length));
+       ++record)
     message += std::string(" [") + reinterpret_cast<char*>(state) + "] " + reinterpret_cast<char*>(text);
   throw std::runtime_error(message);
 }
@@ -50,8 +51,8 @@ AdminSession::AdminSession(const std::string& connection_text) {
   SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
   SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
   std::string text = connection_text;
-  const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr,
-                                        0, nullptr, SQL_DRIVER_NOPROMPT);
+  const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) {
     // The destructor does not run for a constructor that throws.
     try {
