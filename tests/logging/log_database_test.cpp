@@ -11,13 +11,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "logging/log.h"
 #include "logging/log_statements.h"
 #include "ovik/data_access.h"
 #include "support/fake_platform.h"
+#include "support/mariadb_cluster.h"
 #include "support/mariadb_server.h"
+#include "support/pg_cluster.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -470,33 +473,27 @@ INSTANTIATE_TEST_SUITE_P(Servers, ServerLockTest, ::testing::Values(LogServer::k
                            return std::string(info.param == LogServer::kPostgres ? "Postgres" : "MariaDb");
                          });
 
-TEST_F(LogDatabaseTest, PostgreSqlStoresRowsAndAStoppedServerFallsBackToTheFile) {
-  // A private cluster: stopping it must not disturb other tests of the shared test server.
-  if (!std::getenv("OVIK_TEST_PG_DSN")) {
-    if (testing::PgServer::required()) FAIL() << testing::PgServer::kSkipReason;
-    GTEST_SKIP() << testing::PgServer::kSkipReason;
+// The server stops after the log connected: the next entry goes to the file. The server is one of
+// the test's own: stopping it must not disturb other tests of the shared test server.
+class LogClusterTest : public LogDatabaseTest, public ::testing::WithParamInterface<LogServer> {};
+
+TEST_P(LogClusterTest, StoresRowsAndAStoppedServerFallsBackToTheFile) {
+  std::unique_ptr<testing::OwnCluster> cluster;
+  std::string ddl;
+  if (GetParam() == LogServer::kPostgres) {
+    auto own = std::make_unique<testing::PgCluster>();
+    OVIK_REQUIRE_PG_CLUSTER(*own);
+    cluster = std::move(own);
+    ddl = "/sql/wkLog.postgresql.sql";
+  } else {
+    auto own = std::make_unique<testing::MariaDbCluster>();
+    OVIK_REQUIRE_MARIADB_CLUSTER(*own);
+    cluster = std::move(own);
+    ddl = "/sql/wkLog.mariadb.sql";
   }
-  const std::string script = std::string(OVIK_SOURCE_DIR) + "/scripts/pg-test-server.sh";
-  // Beside, not inside, the test's own folder: the server runs as another user, who cannot enter it.
-  const std::string cluster =
-      (std::filesystem::temp_directory_path() / ("ovik-pglog-" + std::to_string(getpid()))).string();
-  // Armed before the start: a start that fails half-way (another cluster took the port meanwhile)
-  // leaves a folder to remove as well.
-  struct Stop {
-    std::string command;
-    ~Stop() { [[maybe_unused]] int rc = std::system(command.c_str()); }
-  } stop{script + " stop " + cluster + " >/dev/null 2>&1"};
-  ASSERT_EQ(std::system((script + " start " + cluster + " >/dev/null").c_str()), 0);
-  std::string port;
-  {
-    std::istringstream env(read_text(cluster + "/env.sh"));
-    for (std::string line; std::getline(env, line);)
-      if (line.rfind("export OVIK_TEST_PG_PORT=", 0) == 0) port = line.substr(25);
-  }
-  const std::string cs = "Provider=MSDASQL;Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + port +
-                         ";Database=citestdb;User ID=citest;Password=citest";
+  const std::string cs = cluster->connection_string();
   Ref<_Connection> db = open(cs);
-  run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.postgresql.sql"));
+  run(db, read_text(std::string(OVIK_SOURCE_DIR) + ddl));
 
   Ref<clsLog> log = make_object<clsLog>();
   log->put_ServerConnectionString(cs);
@@ -505,10 +502,17 @@ TEST_F(LogDatabaseTest, PostgreSqlStoresRowsAndAStoppedServerFallsBackToTheFile)
   EXPECT_EQ(column(db, "select Comment from wkLog"), std::vector<std::string>{"before the stop: it's in the table"});
   db->Close();
 
-  ASSERT_EQ(std::system((script + " stop " + cluster + " >/dev/null 2>&1").c_str()), 0);
+  ASSERT_TRUE(cluster->halt());
   EXPECT_NO_THROW(put(log, "application log", "after the stop"));
-  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\tafter the stop\r\n"), std::string::npos);
+  const std::string file = log_file("Ovik2Environment061206-o'brien.LOG");
+  EXPECT_NE(file.find("\tPutLog\t"), std::string::npos) << file;
+  EXPECT_NE(file.find("\tafter the stop\r\n"), std::string::npos) << file;
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, LogClusterTest, ::testing::Values(LogServer::kPostgres, LogServer::kMariaDb),
+                         [](const ::testing::TestParamInfo<LogServer>& info) {
+                           return std::string(info.param == LogServer::kPostgres ? "Postgres" : "MariaDb");
+                         });
 
 }  // namespace
 }  // namespace ovik
