@@ -173,7 +173,8 @@ void clsLog::put_entry(const std::string& strTitle, const std::string& strCommen
 }
 
 void clsLog::bound_lock_wait(int seconds) {
-  if (auto* connection = dynamic_cast<access::Connection*>(m_cnLog.get())) connection->set_lock_timeout(seconds);
+  if (auto* connection = dynamic_cast<access::Connection*>(m_cnLog.get()))
+    connection->set_lock_timeout(seconds);
 }
 
 void clsLog::WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,

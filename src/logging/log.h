@@ -47,9 +47,9 @@ class clsLog final : public Object<clsLog, _clsLog> {
   // entry and its insert draw on this one budget, so a write lock held elsewhere delays the
   // caller (often a user interface) by this much at most before the entry goes to the file, where
   // nothing is lost. Only waits are bounded by it: a purge of a large backlog runs to its end (to
-  // the command time-out), else it would be cut at every entry and the rows never go. It matches the data-access layer's own default lock wait: the short write
-  // transactions of the store programs end well within it; a longer holder is a batch run that
-  // an entry should not wait for.
+  // the command time-out), else it would be cut at every entry and the rows never go. It matches
+  // the data-access layer's own default lock wait: the short write transactions of the store
+  // programs end well within it; a longer holder is a batch run that an entry should not wait for.
   static constexpr std::chrono::seconds kDatabaseWaitBudget{5};
 
  private:

@@ -534,13 +534,16 @@ TEST_P(LockWaitTest, ALockWaitEndsAtItsBoundAndTheBoundEndsWithTheStatement) {
   const bool maria = GetParam() == Backend::kMariaDb;
   auto holder = connect();
   if (!maria) holder->begin();
-  holder->execute(pick<const char*>("INSERT INTO drv_lock VALUES (1)", "LOCK TABLE drv_lock IN EXCLUSIVE MODE",
-                                    "LOCK TABLES drv_lock WRITE"));
+  holder->execute(pick<const char*>("INSERT INTO drv_lock VALUES (1)",
+                                    "LOCK TABLE drv_lock IN EXCLUSIVE MODE", "LOCK TABLES drv_lock WRITE"));
   const auto start = std::chrono::steady_clock::now();
-  const auto diagnostics =
-      failure_of([&] { driver_->execute("INSERT INTO drv_lock VALUES (2)", {}, ExecuteOptions{60, false, 1}); });
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "waited for the command time-out";
-  EXPECT_EQ(diagnostics.at(0).sqlstate, pick<std::string>("HYT00", "55P03", "HY000")) << describe(diagnostics);
+  const auto diagnostics = failure_of([&] {
+    driver_->execute("INSERT INTO drv_lock VALUES (2)", {}, ExecuteOptions{60, false, 1});
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30))
+      << "waited for the command time-out";
+  EXPECT_EQ(diagnostics.at(0).sqlstate, pick<std::string>("HYT00", "55P03", "HY000"))
+      << describe(diagnostics);
   if (maria) {
     EXPECT_EQ(diagnostics.at(0).native, 1205) << describe(diagnostics);  // lock wait timeout exceeded
     holder->execute("UNLOCK TABLES");

@@ -115,8 +115,9 @@ TEST_F(LogDatabaseTest, AFailingInsertGoesToTheFileAndTheNextEntryTriesTheTableA
   put(log, "t", "to the file");
   EXPECT_TRUE(log->is_connected());
   // The line before the entry says why it is not in the table.
-  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\tPutLog\tno such table: wkLog\r\n"
-                                                                 "2006/12/06 14:05:09\t77\to'brien\tOvik2Environment\tt\tto the file\r\n"),
+  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG")
+                .find("\tPutLog\tno such table: wkLog\r\n"
+                      "2006/12/06 14:05:09\t77\to'brien\tOvik2Environment\tt\tto the file\r\n"),
             std::string::npos);
   Ref<_Connection> db = open(sqlite_string());
   run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.sqlite.sql"));
@@ -233,9 +234,11 @@ void LogServerTest::slow_deletes(int seconds) {
   const std::string n = std::to_string(seconds);
   switch (GetParam()) {
     case LogServer::kPostgres:
-      run(db_, "create function slow_purge() returns trigger language plpgsql as $$ begin perform pg_sleep(" + n +
-                   "); return null; end $$");
-      run(db_, "create trigger slow_purge before delete on wkLog for each statement execute function slow_purge()");
+      run(db_, "create function slow_purge() returns trigger language plpgsql as $$ begin perform pg_sleep(" +
+                   n + "); return null; end $$");
+      run(db_,
+          "create trigger slow_purge before delete on wkLog for each statement execute function "
+          "slow_purge()");
       return;
     case LogServer::kMariaDb:
       run(db_, "create trigger slow_purge before delete on wkLog for each row set @slept = sleep(" + n + ")");
@@ -247,17 +250,19 @@ void LogServerTest::slow_deletes(int seconds) {
   // SQLite cannot sleep: each deleted row joins a padding table with itself, sized by how fast this
   // machine joins. A faster run than planned only weakens the test, never fails it.
   run(db_, "create table pad (x integer)");
-  run(db_, "insert into pad with recursive c(x) as (select 1 union all select x + 1 from c where x < 2000) "
-           "select x from c");
+  run(db_,
+      "insert into pad with recursive c(x) as (select 1 union all select x + 1 from c where x < 2000) "
+      "select x from c");
   const auto start = std::chrono::steady_clock::now();
   column(db_, "select count(*) from pad a, pad b where a.x + b.x < 0");
-  const double per_pair = std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                                   1e-3) / 4e6;
+  const double per_pair =
+      std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1e-3) / 4e6;
   const auto rows = static_cast<long long>(std::sqrt(seconds / per_pair));
   run(db_, "insert into pad with recursive c(x) as (select 2001 union all select x + 1 from c where x < " +
                std::to_string(rows) + ") select x from c");
-  run(db_, "create trigger slow_purge before delete on wkLog begin "
-           "select count(*) from pad a, pad b where a.x + b.x < 0; end");
+  run(db_,
+      "create trigger slow_purge before delete on wkLog begin "
+      "select count(*) from pad a, pad b where a.x + b.x < 0; end");
 }
 
 // A purge that runs past the entry's budget without waiting for a lock runs to its end: cut at the
@@ -468,7 +473,8 @@ TEST_P(ServerLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudg
   EXPECT_EQ(column(admin_, "select count(*) from wkLog"), std::vector<std::string>{"0"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ServerLockTest, ::testing::Values(LogServer::kPostgres, LogServer::kMariaDb),
+INSTANTIATE_TEST_SUITE_P(Servers, ServerLockTest,
+                         ::testing::Values(LogServer::kPostgres, LogServer::kMariaDb),
                          [](const ::testing::TestParamInfo<LogServer>& info) {
                            return std::string(info.param == LogServer::kPostgres ? "Postgres" : "MariaDb");
                          });
@@ -509,7 +515,8 @@ TEST_P(LogClusterTest, StoresRowsAndAStoppedServerFallsBackToTheFile) {
   EXPECT_NE(file.find("\tafter the stop\r\n"), std::string::npos) << file;
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, LogClusterTest, ::testing::Values(LogServer::kPostgres, LogServer::kMariaDb),
+INSTANTIATE_TEST_SUITE_P(Servers, LogClusterTest,
+                         ::testing::Values(LogServer::kPostgres, LogServer::kMariaDb),
                          [](const ::testing::TestParamInfo<LogServer>& info) {
                            return std::string(info.param == LogServer::kPostgres ? "Postgres" : "MariaDb");
                          });

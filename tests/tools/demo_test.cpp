@@ -100,7 +100,8 @@ TEST_P(DemoServerTest, RunsWithTheApplicationDatabaseOnTheServer) {
   EXPECT_EQ(rs->get_Fields()->get_Item(ovik::Variant(0))->get_Value().to_string(), "4");
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, DemoServerTest, ::testing::Values(DemoServer::kPostgres, DemoServer::kMariaDb),
+INSTANTIATE_TEST_SUITE_P(Servers, DemoServerTest,
+                         ::testing::Values(DemoServer::kPostgres, DemoServer::kMariaDb),
                          [](const ::testing::TestParamInfo<DemoServer>& info) {
                            return std::string(info.param == DemoServer::kPostgres ? "PostgreSQL" : "MariaDB");
                          });

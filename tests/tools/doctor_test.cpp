@@ -275,7 +275,8 @@ TEST_F(DoctorTest, LogTableAndItsPurgeOnMariaDb) {
   EXPECT_EQ(status, 0) << report;
   EXPECT_TRUE(has(report, "\nok    log table wkLog: present on MariaDB")) << report;
   EXPECT_TRUE(has(report, "in the log's MariaDB/MySQL form")) << report;
-  EXPECT_EQ(column(server->connection_string(), "select Comment from wkLog"), std::vector<std::string>{"old"});
+  EXPECT_EQ(column(server->connection_string(), "select Comment from wkLog"),
+            std::vector<std::string>{"old"});
 }
 
 // The library traces only on "true" in any case and quietly reads every other word as false.

@@ -728,7 +728,8 @@ class SqliteDriver final : public Driver {
   ExecuteResult execute(std::string_view sql, std::span<const Value> parameters,
                         const ExecuteOptions& options) override {
     Database& db = require_open();
-    const int lock_wait = options.lock_timeout_seconds > 0 ? options.lock_timeout_seconds : options.timeout_seconds;
+    const int lock_wait =
+        options.lock_timeout_seconds > 0 ? options.lock_timeout_seconds : options.timeout_seconds;
     db.set_busy(lock_wait > 0 ? milliseconds(lock_wait) : db.default_busy_ms);
     DeadlineScope deadline(db, options.timeout_seconds);
 
