@@ -54,9 +54,9 @@ odbc_driver_path() {
   done
 }
 
-# The sections of an ini file ($1) whose names are not among those already in file $2.
+# The sections of an ini file ($1) whose names are not among those of $2 ("[name]" lines).
 sections_not_in() {
-  awk -v have="$(grep -o '^\[[^]]*\]' "$2" 2>/dev/null | tr '\n' '\001')" '
+  awk -v have="$(printf '%s' "$2" | tr '\n' '\001')" '
     BEGIN { n = split(have, names, "\001"); for (i = 1; i <= n; i++) if (names[i] != "") seen[names[i]] = 1 }
     /^\[[^]]*\]/ { match($0, /^\[[^]]*\]/); keep = !(substr($0, RSTART, RLENGTH) in seen) }
     keep { print }' "$1"
@@ -82,8 +82,12 @@ EOF
   # Another test server's folder in force: its drivers and DSNs stay reachable from this one.
   local other=${ODBCSYSINI:-}
   if [ -n "$other" ] && [ "$other" != "$dir" ]; then
-    [ -f "$other/odbcinst.ini" ] && sections_not_in "$other/odbcinst.ini" "$dir/odbcinst.ini" >>"$dir/odbcinst.ini"
-    [ -f "$other/odbc.ini" ] && sections_not_in "$other/odbc.ini" "$dir/odbc.ini" >>"$dir/odbc.ini"
+    local file names
+    for file in odbcinst.ini odbc.ini; do
+      [ -f "$other/$file" ] || continue
+      names=$(grep -o '^\[[^]]*\]' "$dir/$file" || true)
+      sections_not_in "$other/$file" "$names" >>"$dir/$file"
+    done
   fi
   return 0
 }

@@ -852,18 +852,6 @@ TEST(OdbcDriverTest, SqlServerOnAClosedPortGivesFreeTdsRecords) {
   EXPECT_NE(diagnostics.back().message.find("Unable to connect"), std::string::npos);
 }
 
-TEST(OdbcDriverTest, WrongPasswordIsRefusedByTheServer) {
-  const auto server = testing::PgServer::from_environment();
-  OVIK_REQUIRE_PG_SERVER(server);
-  auto cs = ConnectionString::parse(server->connection_string());
-  cs.set("Password", "wrong;password");
-  const auto diagnostics = failure_of([&] { open_driver(cs, OpenOptions{5}); });
-  ASSERT_FALSE(diagnostics.empty());
-  EXPECT_EQ(diagnostics[0].sqlstate, "08001");
-  EXPECT_NE(diagnostics[0].message.find("password authentication failed"), std::string::npos)
-      << describe(diagnostics);
-}
-
 TEST(OdbcDriverTest, ServerNoticesComeBackAsInfo) {
   const auto server = testing::PgServer::from_environment();
   OVIK_REQUIRE_PG_SERVER(server);
@@ -873,26 +861,69 @@ TEST(OdbcDriverTest, ServerNoticesComeBackAsInfo) {
   EXPECT_NE(result.info[0].message.find("お知らせ"), std::string::npos) << describe(result.info);
 }
 
-TEST(OdbcDriverTest, ALostServerConnectionFailsTheNextStatement) {
-  const auto server = testing::PgServer::from_environment();
-  OVIK_REQUIRE_PG_SERVER(server);
-  const auto cs = ConnectionString::parse(server->connection_string());
+// What the servers refuse and lose, the same bodies on each.
+enum class Server { kPostgres, kMariaDb };
+
+class OdbcServerTest : public ::testing::TestWithParam<Server> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Server::kPostgres) {
+      pg_ = testing::PgServer::from_environment();
+      OVIK_REQUIRE_PG_SERVER(pg_);
+      connection_ = pg_->connection_string();
+    } else {
+      maria_ = testing::MariaDbServer::from_environment();
+      OVIK_REQUIRE_MARIADB_SERVER(maria_);
+      connection_ = maria_->connection_string();
+    }
+  }
+  const char* pick(const char* pg, const char* maria) const {
+    return GetParam() == Server::kPostgres ? pg : maria;
+  }
+
+  std::optional<testing::PgServer> pg_;
+  std::optional<testing::MariaDbServer> maria_;
+  std::string connection_;
+};
+
+TEST_P(OdbcServerTest, WrongPasswordIsRefusedByTheServer) {
+  auto cs = ConnectionString::parse(connection_);
+  cs.set("Password", "wrong;password");
+  const auto diagnostics = failure_of([&] { open_driver(cs, OpenOptions{5}); });
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].sqlstate, pick("08001", "28000"));
+  EXPECT_NE(diagnostics[0].message.find(pick("password authentication failed", "Access denied")),
+            std::string::npos)
+      << describe(diagnostics);
+}
+
+TEST_P(OdbcServerTest, ALostServerConnectionFailsTheNextStatement) {
+  const auto cs = ConnectionString::parse(connection_);
   auto victim = open_driver(cs);
   auto killer = open_driver(cs);
-  auto pid = victim->execute("SELECT pg_backend_pid()");
+  auto pid = victim->execute(pick("SELECT pg_backend_pid()", "SELECT CONNECTION_ID()"));
   ASSERT_TRUE(pid.cursor->fetch());
   const Value backend = pid.cursor->row()[0];
   pid.cursor->close();
-  killer->execute("SELECT pg_terminate_backend(?)", std::vector<Value>{backend});
-  // The server's own farewell (57P01, as on a shutdown), then the driver's lost link.
-  auto diagnostics = failure_of([&] { victim->execute("SELECT 1"); });
-  ASSERT_FALSE(diagnostics.empty());
-  EXPECT_EQ(diagnostics[0].sqlstate, "57P01") << describe(diagnostics);
-  diagnostics = failure_of([&] { victim->execute("SELECT 1"); });
+  if (GetParam() == Server::kPostgres) {
+    killer->execute("SELECT pg_terminate_backend(?)", std::vector<Value>{backend});
+    // The server's own farewell (57P01, as on a shutdown), then the driver's lost link.
+    const auto farewell = failure_of([&] { victim->execute("SELECT 1"); });
+    ASSERT_FALSE(farewell.empty());
+    EXPECT_EQ(farewell[0].sqlstate, "57P01") << describe(farewell);
+  } else {
+    killer->execute("KILL " + std::to_string(std::get<std::int64_t>(backend)));
+  }
+  const auto diagnostics = failure_of([&] { victim->execute("SELECT 1"); });
   ASSERT_FALSE(diagnostics.empty());
   EXPECT_TRUE(diagnostics[0].sqlstate.starts_with("08")) << describe(diagnostics);
   victim->close();  // closing what is already gone stays quiet
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, OdbcServerTest, ::testing::Values(Server::kPostgres, Server::kMariaDb),
+                         [](const auto& info) {
+                           return std::string(info.param == Server::kPostgres ? "Postgres" : "MariaDb");
+                         });
 
 }  // namespace
 }  // namespace ovik::access
