@@ -52,7 +52,7 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ovik2environment)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 # Server databases are reached through ODBC drivers that are loaded by name, not linked.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "tdsodbc, odbc-postgresql, sqlite3")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "tdsodbc, odbc-postgresql, odbc-mariadb, sqlite3")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${control}/runtime/postinst ${control}/runtime/postrm)
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ovik2environment-dev)

@@ -71,7 +71,7 @@ odbc_driver_path() {
 write_odbc_files() {
   : >"$dir/odbcinst.ini"
   for entry in "PostgreSQL Unicode:psqlodbcw.so" "PostgreSQL ANSI:psqlodbca.so" \
-    "SQLite3:libsqlite3odbc.so" "FreeTDS:libtdsodbc.so"; do
+    "SQLite3:libsqlite3odbc.so" "FreeTDS:libtdsodbc.so" "MariaDB Unicode:libmaodbc.so"; do
     name=${entry%%:*}
     path=$(odbc_driver_path "${entry#*:}")
     if [ -n "$path" ]; then

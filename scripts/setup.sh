@@ -9,6 +9,7 @@ PACKAGES=(
   cmake g++ ninja-build pkg-config python3
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev odbc-postgresql tdsodbc libsqliteodbc postgresql
+  mariadb-server odbc-mariadb
   libglib2.0-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

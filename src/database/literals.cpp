@@ -8,6 +8,7 @@
 
 #include "database/access/connection_string.h"
 #include "database/access/objects/connection.h"
+#include "database/access/sql_text.h"
 #include "database/database.h"
 #include "ovik/error.h"
 #include "platform/ascii.h"
@@ -103,26 +104,8 @@ std::string clsDatabase::ReachedProduct() const {
 // would end the literal early and let the rest of the value run as SQL: there the backslash is
 // doubled too, which reads back as the caller's text. Every other database takes it as it stands.
 std::string clsDatabase::SqlQuote(std::string_view text) const {
-  bool double_backslashes = false;
-  if (text.find('\\') != std::string_view::npos) {
-    const std::string product = ReachedProduct();
-    double_backslashes = product.find("mysql") != std::string::npos || product.find("mariadb") != std::string::npos;
-  }
-  std::string out;
-  out.reserve(text.size() + 8);
-  out += '\'';
-  // Runs without a character to double go in one piece.
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t at = double_backslashes ? text.find_first_of("'\\", from) : text.find('\'', from);
-    if (at == std::string_view::npos) break;
-    out.append(text, from, at + 1 - from);
-    out += text[at];
-    from = at + 1;
-  }
-  out.append(text, from);
-  out += '\'';
-  return out;
+  return access::quote_string(
+      text, text.find('\\') != std::string_view::npos && access::reads_backslash_escapes(ReachedProduct()));
 }
 
 std::string clsDatabase::VarConv(std::string vdata) {

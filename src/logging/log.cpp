@@ -111,6 +111,8 @@ void clsLog::put_ServerConnectionString(std::string value) {
       m_cnLog->Open("", "", "", ado::adOptionUnspecified);
     }
     auto* connection = dynamic_cast<access::Connection*>(m_cnLog.get());
+    // The connection's own command time-out bounds a statement that runs; what the budget bounds is
+    // the wait for a lock that another session holds, set before each statement.
     dialect_ =
         log_dialect(connection != nullptr ? connection->dbms_name() : std::string(), m_cnLog->get_Provider());
     m_IsConnected = true;
@@ -130,6 +132,7 @@ void clsLog::PutLog(std::string& strTitle, std::string& strComment) { put_entry(
 void clsLog::put_entry(const std::string& strTitle, const std::string& strComment) {
   std::string file_name;
   bool stored = false;
+  std::string reason;  // why a connected log sends the entry to the file
   try {
     const pl::CivilNow now = pl::Facility<pl::Clock>::get().local_now();
     file_name = safe_file_name(m_AppName + two(now.year) + two(now.month) + two(now.day) + "-" + m_LogonUserName +
@@ -138,22 +141,37 @@ void clsLog::put_entry(const std::string& strTitle, const std::string& strCommen
     if (const int seconds = seconds_left(); m_IsConnected && seconds > 0) {
       const std::string sql =
           log_insert_statement(dialect_, m_ProcessID, m_LogonUserName, m_AppName, strTitle, strComment);
-      m_cnLog->put_CommandTimeout(seconds);
+      bound_lock_wait(seconds);
       Variant affected;
       {
         Charge charge(*this);
         m_cnLog->Execute(sql, affected, ado::adOptionUnspecified);
       }
-      if (m_cnLog->get_Errors()->get_Count() != 0) m_IsConnected = false;
+      if (Ref<Errors> errors = m_cnLog->get_Errors(); errors->get_Count() != 0) {
+        m_IsConnected = false;
+        reason = errors->get_Item(Variant(std::int32_t{0}))->get_Description();
+      }
       stored = m_IsConnected;
+    } else if (m_IsConnected) {
+      reason = "The entry's " + std::to_string(kDatabaseWaitBudget.count()) +
+               " seconds for the log database were spent before its insert";
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
     // The entry goes to the file instead; the state stays, so the next entry tries the table again.
+    reason = e.what();
+  } catch (...) {
   }
   // The entry is done: the next one waits afresh.
   waited_ = {};
   if (stored || file_name.empty()) return;
+  // The line before the entry says why it is not in the table.
+  if (!reason.empty()) WriteLogFile(m_LogFolder, file_name, "PutLog", secrets_.redact(reason));
   WriteLogFile(m_LogFolder, file_name, strTitle, strComment);
+}
+
+void clsLog::bound_lock_wait(int seconds) {
+  if (auto* connection = dynamic_cast<access::Connection*>(m_cnLog.get()))
+    connection->set_lock_timeout(seconds);
 }
 
 void clsLog::WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,

@@ -45,9 +45,10 @@ class clsLog final : public Object<clsLog, _clsLog> {
   // How long one entry may wait for the log database in all. The connect, the purges before the
   // entry and its insert draw on this one budget, so a write lock held elsewhere delays the
   // caller (often a user interface) by this much at most before the entry goes to the file, where
-  // nothing is lost. It matches the data-access layer's own default lock wait: the short write
-  // transactions of the store programs end well within it; a longer holder is a batch run that
-  // an entry should not wait for.
+  // nothing is lost. Only waits are bounded by it: a purge of a large backlog runs to its end (to
+  // the command time-out), else it would be cut at every entry and the rows never go. It matches
+  // the data-access layer's own default lock wait: the short write transactions of the store
+  // programs end well within it; a longer holder is a batch run that an entry should not wait for.
   static constexpr std::chrono::seconds kDatabaseWaitBudget{5};
 
  private:
@@ -66,6 +67,9 @@ class clsLog final : public Object<clsLog, _clsLog> {
     std::chrono::steady_clock::time_point start_;
   };
   void put_entry(const std::string& strTitle, const std::string& strComment);
+  // Lets the next statement wait this long for a lock held elsewhere; a statement that runs runs to
+  // the connection's command time-out.
+  void bound_lock_wait(int seconds);
   void WriteLogFile(const std::string& folder, const std::string& file_name, const std::string& title,
                     const std::string& text);
   void delete_rows(const std::string& cutoff_yyyymmdd);

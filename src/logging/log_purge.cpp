@@ -102,7 +102,7 @@ void clsLog::delete_rows(const std::string& cutoff_yyyymmdd) {
   const int seconds = seconds_left();
   if (seconds == 0) return;
   try {
-    m_cnLog->put_CommandTimeout(seconds);
+    bound_lock_wait(seconds);
     Variant affected;
     Charge charge(*this);
     m_cnLog->Execute(log_purge_statement(dialect_, m_AppName, cutoff_yyyymmdd), affected,

@@ -1,19 +1,14 @@
 #include "logging/log_statements.h"
 
+#include "database/access/sql_text.h"
 #include "platform/ascii.h"
 
 namespace ovik {
 
 namespace {
 
-std::string literal(const std::string& value) {
-  std::string out = "'";
-  out.reserve(value.size() + 2);
-  for (char c : value) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out += '\'';
+std::string literal(LogDialect dialect, const std::string& value) {
+  return access::quote_string(value, dialect == LogDialect::kMariaDb);
 }
 
 bool contains(std::string_view text, std::string_view part) {
@@ -28,6 +23,8 @@ const char* log_table_definition_file(LogDialect dialect) {
       return "wkLog.sqlite.sql";
     case LogDialect::kPostgres:
       return "wkLog.postgresql.sql";
+    case LogDialect::kMariaDb:
+      return "wkLog.mariadb.sql";
     case LogDialect::kSqlServer:
       break;
   }
@@ -38,6 +35,7 @@ LogDialect log_dialect(std::string_view dbms_name, std::string_view provider) {
   const std::string dbms = platform::ascii_lower(dbms_name);
   if (contains(dbms, "sqlite")) return LogDialect::kSqlite;
   if (contains(dbms, "postgres")) return LogDialect::kPostgres;
+  if (access::reads_backslash_escapes(dbms)) return LogDialect::kMariaDb;
   if (dbms.empty() && platform::ascii_lower(provider).starts_with("sqlite")) return LogDialect::kSqlite;
   return LogDialect::kSqlServer;
 }
@@ -47,6 +45,7 @@ std::string log_insert_statement(LogDialect dialect, std::int32_t process_id, co
                                  const std::string& comment) {
   const char* now = dialect == LogDialect::kSqlite     ? " datetime('now','localtime'),\r\n"
                     : dialect == LogDialect::kPostgres ? " localtimestamp(0),\r\n"
+                    : dialect == LogDialect::kMariaDb  ? " now(),\r\n"
                                                        : " getdate(),\r\n";
   // One piece per line of the statement, as the server receives it.
   // clang-format off
@@ -59,18 +58,18 @@ std::string log_insert_statement(LogDialect dialect, std::int32_t process_id, co
          " Comment\r\n"
          ")values(\r\n"
          " " + std::to_string(process_id) + ",\r\n"
-         " " + literal(user) + ",\r\n"
-         " " + literal(application) + ",\r\n" +
+         " " + literal(dialect, user) + ",\r\n"
+         " " + literal(dialect, application) + ",\r\n" +
          now +
-         " " + literal(title) + ",\r\n"
-         " " + literal(comment) + "\r\n"
+         " " + literal(dialect, title) + ",\r\n"
+         " " + literal(dialect, comment) + "\r\n"
          ")\r\n";
   // clang-format on
 }
 
 std::string log_purge_statement(LogDialect dialect, const std::string& application,
                                 const std::string& cutoff_yyyymmdd) {
-  const std::string app = "ApplicationName =" + literal(application) + "\r\n";
+  const std::string app = "ApplicationName =" + literal(dialect, application) + "\r\n";
   switch (dialect) {
     case LogDialect::kSqlite:
       // SQLite holds the date as text, and a text compared with a number is always the greater.
@@ -80,6 +79,9 @@ std::string log_purge_statement(LogDialect dialect, const std::string& applicati
       // Against the column itself, so that the index on (ApplicationName, AmendDate) serves it.
       return "delete from wkLog \r\nwhere \r\n" + app + "and AmendDate<to_date('" + cutoff_yyyymmdd +
              "','YYYYMMDD')\r\n";
+    case LogDialect::kMariaDb:
+      // The date text is read as a date, against the column itself so that the index serves it.
+      return "delete from wkLog \r\nwhere \r\n" + app + "and AmendDate<'" + cutoff_yyyymmdd + "'\r\n";
     case LogDialect::kSqlServer:
       break;
   }

@@ -1,7 +1,8 @@
 // The SQL of the application log in the dialect of the server that the log connection reached.
-// SQL Server's text is the log's own; SQLite and PostgreSQL get statements of their own, because
-// the SQL Server text fails there and the log never looks at a failing purge. Every value goes
-// in as a string literal with its apostrophes doubled, names included.
+// SQL Server's text is the log's own; SQLite, PostgreSQL and MariaDB/MySQL get statements of their
+// own, because the SQL Server text fails there and the log never looks at a failing purge. Every
+// value goes in as a string literal with its apostrophes doubled, names included, and on
+// MariaDB/MySQL its backslashes as well, which that server reads as escapes.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 namespace ovik {
 
-enum class LogDialect { kSqlServer, kSqlite, kPostgres };
+enum class LogDialect { kSqlServer, kSqlite, kPostgres, kMariaDb };
 
 // The dialect for the product the driver names (Driver::dbms_name); when it names none, the
 // provider decides. Anything not recognised gets SQL Server's text.

@@ -1,5 +1,6 @@
-// The data-access objects over each driver: one set of bodies for SQLite and for PostgreSQL
-// through ODBC (skipped without the test server of scripts/pg-test-server.sh), plus the
+// The data-access objects over each driver: one set of bodies for SQLite and for PostgreSQL and
+// MariaDB through ODBC (each skipped without the test server of scripts/pg-test-server.sh or
+// scripts/mariadb-test-server.sh), plus the
 // in-memory recordsets and the failures only a server can give.
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include "ovik/data_access.h"
 #include "ovik/error.h"
 #include "ovik/events.h"
+#include "support/mariadb_server.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -19,7 +21,7 @@ namespace {
 
 using namespace ovik::ado;
 
-enum class Backend { kSqlite, kPostgres };
+enum class Backend { kSqlite, kPostgres, kMariaDb };
 
 // Records every event as one line, and how many Errors the connection held at the moment.
 class Recorder final : public Listener<Recorder, ConnectionEvents> {
@@ -95,6 +97,10 @@ class ObjectsTest : public ::testing::TestWithParam<Backend> {
       server_ = testing::PgServer::from_environment();
       OVIK_REQUIRE_PG_SERVER(server_);
       connection_string_ = server_->connection_string();
+    } else if (GetParam() == Backend::kMariaDb) {
+      maria_ = testing::MariaDbServer::from_environment();
+      OVIK_REQUIRE_MARIADB_SERVER(maria_);
+      connection_string_ = maria_->connection_string();
     } else {
       connection_string_ = "Provider=SQLite;Data Source=" + dir_.str() + "/objects.db;Create If Missing=True";
     }
@@ -106,7 +112,11 @@ class ObjectsTest : public ::testing::TestWithParam<Backend> {
     exec("INSERT INTO obj_items VALUES (1, 'apple', 1.50), (2, 'pear', 2.25), (3, 'plum', NULL)");
   }
 
-  bool postgres() const { return GetParam() == Backend::kPostgres; }
+  // What differs by database: SQLite's, PostgreSQL's, MariaDB's.
+  template <class T>
+  T pick(T sqlite, T pg, T maria) const {
+    return GetParam() == Backend::kSqlite ? sqlite : GetParam() == Backend::kPostgres ? pg : maria;
+  }
 
   Ref<_Recordset> exec(const std::string& sql) {
     Variant affected;
@@ -132,6 +142,7 @@ class ObjectsTest : public ::testing::TestWithParam<Backend> {
 
   testing::TempDir dir_;
   std::optional<testing::PgServer> server_;
+  std::optional<testing::MariaDbServer> maria_;
   std::string connection_string_;
   Ref<_Connection> cn_;
 };
@@ -143,10 +154,10 @@ TEST_P(ObjectsTest, ConnectionEventsCarryTheirArgumentsInOrder) {
   container->Advise(ConnectionEvents::IID, recorder.get());
   cn->Open(connection_string_, "", "", -1);
   EXPECT_EQ(cn->get_State(), adStateOpen);
-  EXPECT_EQ(cn->get_Provider(), postgres() ? "MSDASQL" : "SQLite");
+  EXPECT_EQ(cn->get_Provider(), pick("SQLite", "MSDASQL", "MSDASQL"));
   EXPECT_FALSE(cn->get_DefaultDatabase().empty());
   Variant affected;
-  auto rs = cn->Execute("UPDATE obj_items SET nm = nm WHERE id <= 2", affected, -1);
+  auto rs = cn->Execute("UPDATE obj_items SET price = 0 WHERE id <= 2", affected, -1);
   EXPECT_EQ(affected.to_i32(), 2);
   EXPECT_EQ(rs->get_State(), adStateClosed);
   cn->BeginTrans();
@@ -156,7 +167,7 @@ TEST_P(ObjectsTest, ConnectionEventsCarryTheirArgumentsInOrder) {
   const std::vector<std::string> expected = {
       "WillConnect " + connection_string_ + " status=1",
       "ConnectComplete status=1",
-      "WillExecute UPDATE obj_items SET nm = nm WHERE id <= 2 0/1 status=1",
+      "WillExecute UPDATE obj_items SET price = 0 WHERE id <= 2 0/1 status=1",
       "ExecuteComplete 2 rs status=1",
       "BeginTransComplete 1 status=1",
       "RollbackTransComplete status=1",
@@ -174,10 +185,10 @@ TEST_P(ObjectsTest, FailuresFillErrorsBeforeTheCompletionEventAndTheRaise) {
     std::int32_t number;
   };
   const std::vector<Case> cases = {
-      {"SELECT * FROM obj_missing", postgres() ? "42P01" : "42S02", access::kNoSuchTable},
-      {"INSERT INTO obj_items VALUES (1, 'again', 0)", postgres() ? "23505" : "23000",
+      {"SELECT * FROM obj_missing", pick("42S02", "42P01", "42S02"), access::kNoSuchTable},
+      {"INSERT INTO obj_items VALUES (1, 'again', 0)", pick("23000", "23505", "23000"),
        access::kIntegrityViolation},
-      {"SELEC 1", postgres() ? "42601" : "42000", access::kErrorsInCommand},
+      {"SELEC 1", pick("42000", "42601", "42000"), access::kErrorsInCommand},
   };
   for (const auto& c : cases) {
     recorder->lines.clear();
@@ -363,11 +374,11 @@ TEST_P(ObjectsTest, FieldsDescribeTheirColumnsAndConvertValues) {
       {"big", adBigInt, VarType::LongLong},
       {"d", adDouble, VarType::Double},
       {"n", adNumeric, VarType::Currency},
-      {"vc", postgres() ? adVarWChar : adVarChar, VarType::String},
-      {"t", postgres() ? adLongVarWChar : adLongVarChar, VarType::String},
+      {"vc", pick(adVarChar, adVarWChar, adVarWChar), VarType::String},
+      {"t", pick(adLongVarChar, adLongVarWChar, adLongVarWChar), VarType::String},
       {"dt", adDBDate, VarType::Date},
       {"ts", adDBTimeStamp, VarType::Date},
-      {"f", adBoolean, VarType::Boolean},
+      {"f", pick(adBoolean, adBoolean, adTinyInt), pick(VarType::Boolean, VarType::Boolean, VarType::Long)},
   };
   ASSERT_EQ(fields->get_Count(), static_cast<std::int32_t>(expected.size()));
   for (const auto& e : expected) {
@@ -410,6 +421,10 @@ TEST_P(ObjectsTest, TableRecordsetsInsertAndUpdateByKey) {
     rows.push_back(value(check, "nm").to_string() + "=" + (price.is_null() ? "null" : price.to_string()));
   }
   EXPECT_EQ(rows, (std::vector<std::string>{"apricot=1.5", "pear=null", "plum=null", "fig's=3.75"}));
+  // A row written back with the values it holds is still found (MariaDB counts it unchanged).
+  rs->MoveFirst();
+  rs->get_Fields()->get_Item("nm")->put_Value("apricot");
+  rs->Update();
 
   // A failed write leaves the change pending, with the driver's error in Errors.
   rs->MoveFirst();
@@ -483,9 +498,12 @@ TEST_P(ObjectsTest, ScriptsReachEverythingByName) {
   EXPECT_EQ(events->events.size(), 9u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, ObjectsTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+INSTANTIATE_TEST_SUITE_P(Drivers, ObjectsTest,
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres, Backend::kMariaDb),
                          [](const auto& info) {
-                           return info.param == Backend::kSqlite ? "Sqlite" : "Postgres";
+                           return info.param == Backend::kSqlite     ? "Sqlite"
+                                  : info.param == Backend::kPostgres ? "Postgres"
+                                                                     : "MariaDb";
                          });
 
 // ---- in-memory recordsets ----

@@ -29,7 +29,7 @@ DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >/dev/null
 
 for file in bin/libOvik2Environment.so.2 bin/libOvik2Environment.so bin/libOvik2Master.so.2 \
   bin/Ovik2Environment.manifest bin/ovik ini/Brindlemark.ini.template ini/menu.ini.template \
-  sql/wkLog.sqlite.sql sql/wkLog.postgresql.sql sql/wkLog.sqlserver.sql; do
+  sql/wkLog.sqlite.sql sql/wkLog.postgresql.sql sql/wkLog.sqlserver.sql sql/wkLog.mariadb.sql; do
   [ -e "$stage$app/$file" ] || fail "the application folder lacks $file"
 done
 for file in ini/Brindlemark.ini ini/menu.ini; do

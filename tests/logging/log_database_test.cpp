@@ -7,14 +7,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "logging/log.h"
 #include "logging/log_statements.h"
 #include "ovik/data_access.h"
 #include "support/fake_platform.h"
+#include "support/mariadb_cluster.h"
+#include "support/mariadb_server.h"
+#include "support/pg_cluster.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -108,7 +114,11 @@ TEST_F(LogDatabaseTest, AFailingInsertGoesToTheFileAndTheNextEntryTriesTheTableA
   log->put_ServerConnectionString(sqlite_string());  // no wkLog table yet
   put(log, "t", "to the file");
   EXPECT_TRUE(log->is_connected());
-  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\tt\tto the file\r\n"), std::string::npos);
+  // The line before the entry says why it is not in the table.
+  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG")
+                .find("\tPutLog\tno such table: wkLog\r\n"
+                      "2006/12/06 14:05:09\t77\to'brien\tOvik2Environment\tt\tto the file\r\n"),
+            std::string::npos);
   Ref<_Connection> db = open(sqlite_string());
   run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.sqlite.sql"));
   put(log, "t", "to the table");
@@ -169,8 +179,8 @@ TEST_F(LogDatabaseTest, OnlyTheEntryOfAFailedConnectHidesThePassword) {
 }
 
 // The log speaks the dialect of the server it reached, whatever the provider says: the same
-// purge and insert run on SQLite, on SQLite behind an ODBC data source, and on PostgreSQL.
-enum class LogServer { kSqlite, kSqliteThroughOdbc, kPostgres };
+// purge and insert run on SQLite, on SQLite behind an ODBC data source, on PostgreSQL and on MariaDB.
+enum class LogServer { kSqlite, kSqliteThroughOdbc, kPostgres, kMariaDb };
 
 class LogServerTest : public LogDatabaseTest, public ::testing::WithParamInterface<LogServer> {
  protected:
@@ -192,10 +202,19 @@ class LogServerTest : public LogDatabaseTest, public ::testing::WithParamInterfa
         ddl = "/sql/wkLog.postgresql.sql";
         break;
       }
+      case LogServer::kMariaDb: {
+        const auto server = testing::MariaDbServer::from_environment();
+        OVIK_REQUIRE_MARIADB_SERVER(server);
+        admin_ = open(server->connection_string());
+        log_string_ = server->connection_string();
+        ddl = "/sql/wkLog.mariadb.sql";
+        break;
+      }
     }
     db_ = open(GetParam() == LogServer::kSqliteThroughOdbc ? sqlite_string() : log_string_);
     run(db_, read_text(std::string(OVIK_SOURCE_DIR) + ddl));
   }
+  void slow_deletes(int seconds);
   std::string log_string_;
   Ref<_Connection> admin_;
   Ref<_Connection> db_;
@@ -212,9 +231,12 @@ TEST_P(LogServerTest, PurgeDeletesTheApplicationsOldRowsAndTheInsertStampsTheSer
   EXPECT_EQ(column(db_, "select Comment from wkLog order by Comment"),
             (std::vector<std::string>{"kept", "other app"}));
 
-  put(log, "application log", "stored");
+  // A text that would close the literal where a backslash escapes the apostrophe after it, and add
+  // a row of its own carrying what a subquery reads.
+  const std::string forged = "x\\'),(666,'u','O''Neil',now(),'t',(select 'secret')) -- ";
+  put(log, "application log", forged);
   EXPECT_EQ(column(db_, "select Comment from wkLog where AmendDate > '2020-01-01' order by Comment"),
-            std::vector<std::string>{"stored"});
+            std::vector<std::string>{forged});
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "app/bin/log"));
 
   log->DelLog(-32768);  // no cutoff can be computed: no statement at all
@@ -224,9 +246,57 @@ TEST_P(LogServerTest, PurgeDeletesTheApplicationsOldRowsAndTheInsertStampsTheSer
   EXPECT_EQ(column(db_, "select Comment from wkLog"), std::vector<std::string>{"other app"});
 }
 
+// Deletes from wkLog that take this long, without waiting for any lock, as a large backlog does.
+void LogServerTest::slow_deletes(int seconds) {
+  const std::string n = std::to_string(seconds);
+  switch (GetParam()) {
+    case LogServer::kPostgres:
+      run(db_, "create function slow_purge() returns trigger language plpgsql as $$ begin perform pg_sleep(" +
+                   n + "); return null; end $$");
+      run(db_,
+          "create trigger slow_purge before delete on wkLog for each statement execute function "
+          "slow_purge()");
+      return;
+    case LogServer::kMariaDb:
+      run(db_, "create trigger slow_purge before delete on wkLog for each row set @slept = sleep(" + n + ")");
+      return;
+    case LogServer::kSqlite:
+    case LogServer::kSqliteThroughOdbc:
+      break;
+  }
+  // SQLite cannot sleep: each deleted row joins a padding table with itself, sized by how fast this
+  // machine joins. A faster run than planned only weakens the test, never fails it.
+  run(db_, "create table pad (x integer)");
+  run(db_,
+      "insert into pad with recursive c(x) as (select 1 union all select x + 1 from c where x < 2000) "
+      "select x from c");
+  const auto start = std::chrono::steady_clock::now();
+  column(db_, "select count(*) from pad a, pad b where a.x + b.x < 0");
+  const double per_pair =
+      std::max(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1e-3) / 4e6;
+  const auto rows = static_cast<long long>(std::sqrt(seconds / per_pair));
+  run(db_, "insert into pad with recursive c(x) as (select 2001 union all select x + 1 from c where x < " +
+               std::to_string(rows) + ") select x from c");
+  run(db_,
+      "create trigger slow_purge before delete on wkLog begin "
+      "select count(*) from pad a, pad b where a.x + b.x < 0; end");
+}
+
+// A purge that runs past the entry's budget without waiting for a lock runs to its end: cut at the
+// budget, it would be cut again at every entry and the backlog would never go.
+TEST_P(LogServerTest, APurgeRunningPastTheBudgetRunsToItsEnd) {
+  run(db_, "insert into wkLog values (1,'u','O''Neil','2006-11-05 23:59:59','t','old')");
+  slow_deletes(6);
+  Ref<clsLog> log = make_object<clsLog>();
+  log->put_AppName("O'Neil");
+  log->put_ServerConnectionString(log_string_);
+  ASSERT_TRUE(log->is_connected());
+  EXPECT_EQ(column(db_, "select count(*) from wkLog"), std::vector<std::string>{"0"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, LogServerTest,
                          ::testing::Values(LogServer::kSqlite, LogServer::kSqliteThroughOdbc,
-                                           LogServer::kPostgres),
+                                           LogServer::kPostgres, LogServer::kMariaDb),
                          [](const ::testing::TestParamInfo<LogServer>& info) {
                            switch (info.param) {
                              case LogServer::kSqlite:
@@ -235,6 +305,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, LogServerTest,
                                return std::string("SqliteThroughOdbc");
                              case LogServer::kPostgres:
                                return std::string("Postgres");
+                             case LogServer::kMariaDb:
+                               return std::string("MariaDb");
                            }
                            return std::string("Unknown");
                          });
@@ -273,6 +345,8 @@ TEST(LogStatementsTest, TheServerNamedByTheDriverDecidesAndTheProviderOnlyWhenIt
       {"Microsoft SQL Server", "SQLOLEDB.1", LogDialect::kSqlServer},
       {"PostgreSQL", "MSDASQL", LogDialect::kPostgres},
       {"SQLite", "MSDASQL", LogDialect::kSqlite},
+      {"MariaDB", "MSDASQL", LogDialect::kMariaDb},
+      {"MySQL", "MSDASQL", LogDialect::kMariaDb},
       {"", "sqlite.3", LogDialect::kSqlite},
       {"", "MSDASQL", LogDialect::kSqlServer},
       {"Oracle", "OraOLEDB.Oracle", LogDialect::kSqlServer},  // unknown to the log: the design's own text
@@ -381,15 +455,21 @@ INSTANTIATE_TEST_SUITE_P(Holders, LogLockTest,
                            return std::string(info.param.name);
                          });
 
-// On the server a lock held by another session is bounded the same way, through the statements'
-// time-outs. The holder's session is ended by the server after a while: a guard that only an entry
-// waiting far too long would reach.
-class PgLockTest : public LogServerTest {};
+// On a server a lock held by another session is bounded the same way, through the statements'
+// lock time-outs. The holder's session is ended by the server after a while: a guard that only an
+// entry waiting far too long would reach.
+class ServerLockTest : public LogServerTest {};
 
-TEST_P(PgLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudget) {
-  run(db_, "set idle_in_transaction_session_timeout = 45000");
-  db_->BeginTrans();
-  run(db_, "lock table wkLog in exclusive mode");
+TEST_P(ServerLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudget) {
+  const bool postgres = GetParam() == LogServer::kPostgres;
+  if (postgres) {
+    run(db_, "set idle_in_transaction_session_timeout = 45000");
+    db_->BeginTrans();
+    run(db_, "lock table wkLog in exclusive mode");
+  } else {
+    run(db_, "set session wait_timeout = 45");
+    run(db_, "lock tables wkLog write");
+  }
   {
     Ref<clsLog> log = make_object<clsLog>();
     log->put_ServerConnectionString(log_string_);
@@ -400,42 +480,43 @@ TEST_P(PgLockTest, AnEntryBlockedByATableLockFallsBackToTheFileWithinOneBudget) 
   EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\twritten while the table was locked\r\n"),
             std::string::npos);
   try {
-    db_->RollbackTrans();
+    if (postgres) {
+      db_->RollbackTrans();
+    } else {
+      run(db_, "unlock tables");
+    }
   } catch (...) {
   }
   EXPECT_EQ(column(admin_, "select count(*) from wkLog"), std::vector<std::string>{"0"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Server, PgLockTest, ::testing::Values(LogServer::kPostgres),
-                         [](const ::testing::TestParamInfo<LogServer>&) { return std::string("Postgres"); });
+INSTANTIATE_TEST_SUITE_P(Servers, ServerLockTest,
+                         ::testing::Values(LogServer::kPostgres, LogServer::kMariaDb),
+                         [](const ::testing::TestParamInfo<LogServer>& info) {
+                           return std::string(info.param == LogServer::kPostgres ? "Postgres" : "MariaDb");
+                         });
 
-TEST_F(LogDatabaseTest, PostgreSqlStoresRowsAndAStoppedServerFallsBackToTheFile) {
-  // A private cluster: stopping it must not disturb other tests of the shared test server.
-  if (!std::getenv("OVIK_TEST_PG_DSN")) {
-    if (testing::PgServer::required()) FAIL() << testing::PgServer::kSkipReason;
-    GTEST_SKIP() << testing::PgServer::kSkipReason;
+// The server stops after the log connected: the next entry goes to the file. The server is one of
+// the test's own: stopping it must not disturb other tests of the shared test server.
+class LogClusterTest : public LogDatabaseTest, public ::testing::WithParamInterface<LogServer> {};
+
+TEST_P(LogClusterTest, StoresRowsAndAStoppedServerFallsBackToTheFile) {
+  std::unique_ptr<testing::OwnCluster> cluster;
+  std::string ddl;
+  if (GetParam() == LogServer::kPostgres) {
+    auto own = std::make_unique<testing::PgCluster>();
+    OVIK_REQUIRE_PG_CLUSTER(*own);
+    cluster = std::move(own);
+    ddl = "/sql/wkLog.postgresql.sql";
+  } else {
+    auto own = std::make_unique<testing::MariaDbCluster>();
+    OVIK_REQUIRE_MARIADB_CLUSTER(*own);
+    cluster = std::move(own);
+    ddl = "/sql/wkLog.mariadb.sql";
   }
-  const std::string script = std::string(OVIK_SOURCE_DIR) + "/scripts/pg-test-server.sh";
-  // Beside, not inside, the test's own folder: the server runs as another user, who cannot enter it.
-  const std::string cluster =
-      (std::filesystem::temp_directory_path() / ("ovik-pglog-" + std::to_string(getpid()))).string();
-  // Armed before the start: a start that fails half-way (another cluster took the port meanwhile)
-  // leaves a folder to remove as well.
-  struct Stop {
-    std::string command;
-    ~Stop() { [[maybe_unused]] int rc = std::system(command.c_str()); }
-  } stop{script + " stop " + cluster + " >/dev/null 2>&1"};
-  ASSERT_EQ(std::system((script + " start " + cluster + " >/dev/null").c_str()), 0);
-  std::string port;
-  {
-    std::istringstream env(read_text(cluster + "/env.sh"));
-    for (std::string line; std::getline(env, line);)
-      if (line.rfind("export OVIK_TEST_PG_PORT=", 0) == 0) port = line.substr(25);
-  }
-  const std::string cs = "Provider=MSDASQL;Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + port +
-                         ";Database=citestdb;User ID=citest;Password=citest";
+  const std::string cs = cluster->connection_string();
   Ref<_Connection> db = open(cs);
-  run(db, read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.postgresql.sql"));
+  run(db, read_text(std::string(OVIK_SOURCE_DIR) + ddl));
 
   Ref<clsLog> log = make_object<clsLog>();
   log->put_ServerConnectionString(cs);
@@ -444,10 +525,18 @@ TEST_F(LogDatabaseTest, PostgreSqlStoresRowsAndAStoppedServerFallsBackToTheFile)
   EXPECT_EQ(column(db, "select Comment from wkLog"), std::vector<std::string>{"before the stop: it's in the table"});
   db->Close();
 
-  ASSERT_EQ(std::system((script + " stop " + cluster + " >/dev/null 2>&1").c_str()), 0);
+  ASSERT_TRUE(cluster->halt());
   EXPECT_NO_THROW(put(log, "application log", "after the stop"));
-  EXPECT_NE(log_file("Ovik2Environment061206-o'brien.LOG").find("\tafter the stop\r\n"), std::string::npos);
+  const std::string file = log_file("Ovik2Environment061206-o'brien.LOG");
+  EXPECT_NE(file.find("\tPutLog\t"), std::string::npos) << file;
+  EXPECT_NE(file.find("\tafter the stop\r\n"), std::string::npos) << file;
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, LogClusterTest,
+                         ::testing::Values(LogServer::kPostgres, LogServer::kMariaDb),
+                         [](const ::testing::TestParamInfo<LogServer>& info) {
+                           return std::string(info.param == LogServer::kPostgres ? "Postgres" : "MariaDb");
+                         });
 
 }  // namespace
 }  // namespace ovik

@@ -76,17 +76,19 @@ TEST_F(LogFaultTest, AnEntryRefusedByTheTableAndTheFileIsDroppedAndTheNextReache
   ASSERT_TRUE(log->is_connected());
   put(log, "to the file");
   faults_.reset();
-  // The object holds the day's file open after its first entry: the write is what fails.
-  faults_.fail(Op::write, 1, ENOSPC);
+  // The object holds the day's file open after its first entry: the write of the entry, after
+  // the line that says why it is not in the table, is what fails.
+  faults_.fail(Op::write, 2, ENOSPC);
   EXPECT_NO_THROW(put(log, "lost"));
   EXPECT_EQ(faults_.struck(), 1);
   EXPECT_TRUE(log->is_connected()) << "an insert that raised leaves the state as it was";
-  EXPECT_EQ(today(), line_of("to the file") + "\n");
+  const std::string why = "2006/12/06 14:05:09\t4321\tuser01\tOvik2Environment\tPutLog\tdisk full\r\n";
+  EXPECT_EQ(today(), why + line_of("to the file") + "\n" + why);
 
   db->Execute("drop trigger refuse", affected, -1);
   put(log, "to the table");
   EXPECT_EQ(rows(), "to the table");
-  EXPECT_EQ(today(), line_of("to the file") + "\n");
+  EXPECT_EQ(today(), why + line_of("to the file") + "\n" + why);
 }
 
 // Five entries in file mode, with one call of the file system failing, call after call: at most

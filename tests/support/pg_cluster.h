@@ -6,30 +6,31 @@
 
 #include <string>
 
+#include "support/own_cluster.h"
 #include "support/pg_server.h"
 
 namespace ovik::testing {
 
-class PgCluster {
+class PgCluster final : public OwnCluster {
  public:
   // Whether a shared test server is configured: its binaries and ODBC drivers are what a cluster
   // of one's own needs too.
   static bool configured();
 
   PgCluster();
-  ~PgCluster();
+  ~PgCluster() override;
   PgCluster(const PgCluster&) = delete;
   PgCluster& operator=(const PgCluster&) = delete;
 
-  bool started() const { return !port_.empty(); }
+  bool started() const override { return !port_.empty(); }
   // "Provider=MSDASQL;Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=...;...": no DSN, so the
   // cluster needs no entry in odbc.ini.
-  std::string connection_string() const;
+  std::string connection_string() const override;
   // Stops the server as an administrator would (fast shutdown: open sessions are ended), keeping
   // its data; resume() starts it again on the same port, or on another when a cluster started
   // meanwhile took it (connection_string() follows). Each answers whether it worked.
-  bool halt();
-  bool resume();
+  bool halt() override;
+  bool resume() override;
 
  private:
   bool run(const std::string& action) const;

@@ -8,6 +8,7 @@
 
 #include "ovik/component.h"
 #include "ovik/data_access.h"
+#include "support/mariadb_server.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -54,9 +55,23 @@ TEST(DemoTest, RunsOnTheEmbeddedDefaultAndAgainOnTheSameFolder) {
 
 // The settings may put the application database on a server: the demo then creates the log
 // table and its own table in that server's dialect instead of failing on SQLite's.
-TEST(DemoTest, RunsWithTheApplicationDatabaseOnPostgreSql) {
-  const auto server = ovik::testing::PgServer::from_environment();
-  OVIK_REQUIRE_PG_SERVER(server);
+enum class DemoServer { kPostgres, kMariaDb };
+
+class DemoServerTest : public ::testing::TestWithParam<DemoServer> {};
+
+TEST_P(DemoServerTest, RunsWithTheApplicationDatabaseOnTheServer) {
+  std::string dsn, user, password, database, connection_string, kind;
+  if (GetParam() == DemoServer::kPostgres) {
+    const auto server = ovik::testing::PgServer::from_environment();
+    OVIK_REQUIRE_PG_SERVER(server);
+    dsn = server->dsn, user = server->user, password = server->password;
+    connection_string = server->connection_string(), kind = "PostgreSQL (IsUnknown)";
+  } else {
+    const auto server = ovik::testing::MariaDbServer::from_environment();
+    OVIK_REQUIRE_MARIADB_SERVER(server);
+    dsn = server->dsn, user = server->user, password = server->password, database = server->database;
+    connection_string = server->connection_string(), kind = "MariaDB    (IsUnknown)";
+  }
   ovik::testing::TempDir dir;
   copy_application_folder(dir.path());
   std::string settings = dir.read("ini/Brindlemark.ini");
@@ -65,24 +80,30 @@ TEST(DemoTest, RunsWithTheApplicationDatabaseOnPostgreSql) {
   const auto at = settings.find(sqlite_section);
   ASSERT_NE(at, std::string::npos) << settings;
   settings.replace(at, sqlite_section.size(),
-                   "[database]\nprovider=MSDASQL\nserver=" + server->dsn + "\ndatabase_user=" + server->user +
-                       "\npassword=" + server->password + "\ndatabase_name=\n");
+                   "[database]\nprovider=MSDASQL\nserver=" + dsn + "\ndatabase_user=" + user +
+                       "\npassword=" + password + "\ndatabase_name=" + database + "\n");
   dir.write("ini/Brindlemark.ini", settings);
 
   for (int run = 1; run <= 2; ++run) {
     auto [status, output] = run_demo(dir.path());
     ASSERT_EQ(status, 0) << output;
     EXPECT_TRUE(has(output, "RecordToDatabase(\"demo_items\") = True")) << output;
-    EXPECT_TRUE(has(output, "PostgreSQL (IsUnknown)")) << output;
+    EXPECT_TRUE(has(output, kind)) << output;
     EXPECT_TRUE(has(output, "wkLog row: exception log | Ovik2Environment | demo: an error worth reporting\n"
                             "  wkLog row: application log | DEMO | demo: the store's day started\n"))
         << output;
   }
   ovik::Ref<ovik::_Connection> c = ovik::new_connection();
-  c->Open(server->connection_string(), "", "", -1);
+  c->Open(connection_string, "", "", -1);
   ovik::Variant affected;
   auto rs = c->Execute("select count(*) from wkLog where Comment like 'demo:%'", affected, -1);
   EXPECT_EQ(rs->get_Fields()->get_Item(ovik::Variant(0))->get_Value().to_string(), "4");
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, DemoServerTest,
+                         ::testing::Values(DemoServer::kPostgres, DemoServer::kMariaDb),
+                         [](const ::testing::TestParamInfo<DemoServer>& info) {
+                           return std::string(info.param == DemoServer::kPostgres ? "PostgreSQL" : "MariaDB");
+                         });
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "doctor_report.h"
 #include "json_value.h"
 #include "ovik/data_access.h"
+#include "support/mariadb_server.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
 
@@ -273,6 +274,29 @@ TEST_F(DoctorTest, LogTableAndItsPurgeOnPostgreSql) {
   EXPECT_TRUE(has(report, "\nFAIL  log purge: ")) << report;
   EXPECT_TRUE(has(report, "permission denied")) << report;
   EXPECT_TRUE(has(report, "and AmendDate<to_date('00010101','YYYYMMDD')")) << report;
+}
+
+// On MariaDB the table and the purge are checked in the log's MariaDB/MySQL form.
+TEST_F(DoctorTest, LogTableAndItsPurgeOnMariaDb) {
+  const auto server = testing::MariaDbServer::from_environment();
+  OVIK_REQUIRE_MARIADB_SERVER(server);
+  settings(section("database", "MSDASQL", server->dsn,
+                   "database_user=" + server->user + "\npassword=" + server->password +
+                       "\ndatabase_name=" + server->database + "\ntransaction_log=false\n"));
+  auto [report, status] = doctor();
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(has(report, "\nFAIL  log table wkLog: ")) << report;
+  EXPECT_TRUE(has(report, "wkLog.mariadb.sql")) << report;
+
+  run_sql(server->connection_string(), read_text(std::string(OVIK_SOURCE_DIR) + "/sql/wkLog.mariadb.sql"));
+  run_sql(server->connection_string(),
+          "insert into wkLog values (1,'u','Ovik2Environment','2000-01-01 00:00:00','t','old')");
+  std::tie(report, status) = doctor();
+  EXPECT_EQ(status, 0) << report;
+  EXPECT_TRUE(has(report, "\nok    log table wkLog: present on MariaDB")) << report;
+  EXPECT_TRUE(has(report, "in the log's MariaDB/MySQL form")) << report;
+  EXPECT_EQ(column(server->connection_string(), "select Comment from wkLog"),
+            std::vector<std::string>{"old"});
 }
 
 // The library traces only on "true" in any case and quietly reads every other word as false.

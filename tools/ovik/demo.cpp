@@ -5,6 +5,7 @@
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 #include "commands.h"
 #include "database/access/objects/connection.h"
@@ -147,10 +148,18 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
       }
     }
     std::istringstream ddl_lines(read_file(app + "/sql/" + log_table_definition_file(dialect)));
-    std::string ddl;
-    for (std::string line; std::getline(ddl_lines, line);)
-      if (line.rfind("--", 0) != 0) ddl += line + "\n";
-    if (dialect != LogDialect::kSqlServer || !log_table_present) db->get_Connection()->Execute(ddl, affected, -1);
+    // MariaDB's driver runs one statement a call: there the file goes statement by statement, each
+    // ending a line with ";".
+    std::vector<std::string> ddl(1);
+    for (std::string line; std::getline(ddl_lines, line);) {
+      if (line.rfind("--", 0) == 0) continue;
+      ddl.back() += line + "\n";
+      if (dialect == LogDialect::kMariaDb && line.ends_with(";")) ddl.emplace_back();
+    }
+    if (dialect != LogDialect::kSqlServer || !log_table_present)
+      for (const std::string& statement : ddl)
+        if (statement.find_first_not_of(" \t\r\n") != std::string::npos)
+          db->get_Connection()->Execute(statement, affected, -1);
     db->get_Connection()->Execute("drop table if exists demo_items", affected, -1);
     db->get_Connection()->Execute(std::string("create table demo_items (CD integer primary key, NM varchar(40), DT ") +
                                       (dialect == LogDialect::kPostgres ? "timestamp(0)" : "datetime") + ")",
@@ -202,6 +211,7 @@ int run_demo(const std::vector<std::string>&, std::ostream& out, std::ostream& e
                     {"SQL Server", database_of_kind("Provider=SQLOLEDB;Data Source=127.0.0.1,1;Initial Catalog=x")},
                     {dialect == LogDialect::kSqlite     ? "SQLite    "
                      : dialect == LogDialect::kPostgres ? "PostgreSQL"
+                     : dialect == LogDialect::kMariaDb  ? "MariaDB   "
                                                         : "this one  ",
                      db}};
     for (Kind& k : kinds) {

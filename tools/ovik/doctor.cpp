@@ -207,6 +207,8 @@ const char* dialect_name(LogDialect dialect) {
       return "SQLite";
     case LogDialect::kPostgres:
       return "PostgreSQL";
+    case LogDialect::kMariaDb:
+      return "MariaDB/MySQL";
     case LogDialect::kSqlServer:
       break;
   }
@@ -231,6 +233,10 @@ std::string create_table_hint(LogDialect dialect, const std::string& dbms, const
              "psql -h <host> -p <port> -d " +
              shell_word(database_name.empty() ? "<database>" : database_name) + " -U " +
              shell_word(user.empty() ? "<database_user>" : user) + " -f " + shell_word(script);
+    case LogDialect::kMariaDb:
+      return "Create it with " + from + ": mariadb -h <host> -P <port> -u " +
+             shell_word(user.empty() ? "<database_user>" : user) + " -p " +
+             shell_word(database_name.empty() ? "<database>" : database_name) + " < " + shell_word(script);
     case LogDialect::kSqlServer:
       break;
   }
@@ -240,7 +246,7 @@ std::string create_table_hint(LogDialect dialect, const std::string& dbms, const
   if (!dbms.empty() && platform::ascii_lower(dbms).find("sql server") == std::string::npos)
     hint += "\nThe server is " + dbms +
             ": the log sends it SQL Server's statements, as it does to every server "
-            "other than SQLite and PostgreSQL.";
+            "other than SQLite, PostgreSQL and MariaDB/MySQL.";
   return hint;
 }
 
@@ -289,7 +295,7 @@ void check_log_database(DoctorReport& report, _Connection& connection, const std
         platform::ascii_lower(dbms).find("sql server") == std::string::npos)
       hint += "\nThe server is " + dbms +
               ": the log sends it SQL Server's statements, as it does to every server "
-              "other than SQLite and PostgreSQL.";
+              "other than SQLite, PostgreSQL and MariaDB/MySQL.";
     report.add(CheckStatus::kFail, "log purge", failure_text(e), hint);
   }
 }

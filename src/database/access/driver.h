@@ -149,6 +149,13 @@ class Cursor {
 struct ExecuteOptions {
   int timeout_seconds = 0;     // 0 = no limit
   bool describe_keys = false;  // fill ColumnInfo::key_column where it costs a catalog query (ODBC)
+  // Seconds the statement may wait for a lock that another session holds; 0 = as the driver
+  // waits by default. A statement that runs keeps its timeout_seconds. Set only for the statement:
+  // on PostgreSQL within a transaction of its own (outside a caller's transaction; inside one the
+  // transaction's setting stands), on MariaDB by SET STATEMENT (statements without rows only: its
+  // ODBC driver reads no rows of a statement so prefixed), on SQL Server by SET LOCK_TIMEOUT in
+  // the same batch, which lasts for the session (the server has no statement scope for it).
+  int lock_timeout_seconds = 0;
 };
 
 struct ExecuteResult {

@@ -239,7 +239,7 @@ Ref<_Recordset> Connection::Execute(std::string CommandText, Variant& RecordsAff
   Ref<Recordset> recordset = make_object<Recordset>();
   ExecuteResult result;
   try {
-    result = driver_->execute(CommandText, {}, ExecuteOptions{command_timeout_, false});
+    result = driver_->execute(CommandText, {}, ExecuteOptions{command_timeout_, false, lock_timeout_});
     if (result.cursor) recordset->open_stream(Ref<Connection>(this), CommandText, std::move(result.cursor));
   } catch (const DriverError& e) {
     fail_execute(e, Ref<_Recordset>());

@@ -15,6 +15,7 @@
 // that is already ending.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,9 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
   // The open driver; raises 3709 with Errors filled when the connection is closed.
   Driver& usable_driver();
   std::int32_t command_timeout() const { return command_timeout_; }
+  // Seconds each statement of Execute may wait for a lock held by another session, apart from
+  // CommandTimeout (see ExecuteOptions::lock_timeout_seconds); 0 = as the driver waits by default.
+  void set_lock_timeout(std::int32_t seconds) { lock_timeout_ = std::max<std::int32_t>(seconds, 0); }
   void will_execute(const std::string& source, std::int32_t cursor_type, std::int32_t lock_type,
                     std::int32_t options, const Ref<_Recordset>& recordset);
   void execute_complete(std::int64_t affected, const Ref<_Recordset>& recordset);
@@ -90,6 +94,7 @@ class Connection final : public Object<Connection, _Connection, IConnectionPoint
   std::string connection_string_;
   std::int32_t connection_timeout_ = 15;
   std::int32_t command_timeout_ = 30;
+  std::int32_t lock_timeout_ = 0;
   std::string dbms_name_;
   static inline const std::string kNoProduct;
   std::string provider_;  // as resolved by the last Open; empty before

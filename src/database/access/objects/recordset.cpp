@@ -6,6 +6,7 @@
 #include "database/access/objects/errors.h"
 #include "ovik/describe.h"
 #include "ovik/error.h"
+#include "platform/ascii.h"
 
 namespace ovik {
 
@@ -68,13 +69,21 @@ bool known_field_type(std::int32_t type) {
   }
 }
 
-std::string quote_identifier(std::string_view name) {
-  std::string out = "\"";
+// MySQL and MariaDB read a double-quoted name as a string literal (unless the session set
+// ANSI_QUOTES); their own quote for names is the backtick, which every session takes.
+char identifier_quote(const Driver& driver) {
+  const std::string product = platform::ascii_lower(driver.dbms_name());
+  return product.find("mysql") != std::string::npos || product.find("mariadb") != std::string::npos ? '`'
+                                                                                                    : '"';
+}
+
+std::string quote_identifier(std::string_view name, char quote) {
+  std::string out(1, quote);
   for (char c : name) {
-    if (c == '"') out += '"';
+    if (c == quote) out += quote;
     out += c;
   }
-  return out + "\"";
+  return out + quote;
 }
 
 }  // namespace
@@ -606,7 +615,7 @@ void Recordset::Update() {
   changed_.clear();
 }
 
-std::string Recordset::quoted_table() const { return quote_identifier(table_); }
+std::string Recordset::quoted_table(char quote) const { return quote_identifier(table_, quote); }
 
 void Recordset::write_back() {
   Ref<Connection> keep = connection_;
@@ -614,23 +623,28 @@ void Recordset::write_back() {
   Connection& c = *keep;
   c.clear_errors();
   Driver& driver = c.usable_driver();
-  std::string sql;
+  const char quote = identifier_quote(driver);
+  std::string sql, key_check;
   std::vector<Value> parameters;
+  std::size_t key_count = 0;
   if (edit_ == Edit::kAdd) {
     std::string names, markers;
     for (std::size_t i = 0; i < defs_.size(); ++i) {
       if (!changed_[i]) continue;
-      names += (names.empty() ? "" : ", ") + quote_identifier(defs_[i].base_column);
+      names += (names.empty() ? "" : ", ") + quote_identifier(defs_[i].base_column, quote);
       markers += markers.empty() ? "?" : ", ?";
       parameters.push_back(buffer_[i]);
     }
-    sql = names.empty() ? "INSERT INTO " + quoted_table() + " DEFAULT VALUES"
-                        : "INSERT INTO " + quoted_table() + " (" + names + ") VALUES (" + markers + ")";
+    // MySQL and MariaDB spell a row of defaults "() VALUES ()".
+    sql = names.empty()
+              ? "INSERT INTO " + quoted_table(quote) + (quote == '`' ? " () VALUES ()" : " DEFAULT VALUES")
+              : "INSERT INTO " + quoted_table(quote) + " (" + names + ") VALUES (" + markers + ")";
   } else {
     std::string assignments, condition;
     for (std::size_t i = 0; i < defs_.size(); ++i) {
       if (!changed_[i]) continue;
-      assignments += (assignments.empty() ? "" : ", ") + quote_identifier(defs_[i].base_column) + " = ?";
+      assignments +=
+          (assignments.empty() ? "" : ", ") + quote_identifier(defs_[i].base_column, quote) + " = ?";
       parameters.push_back(buffer_[i]);
     }
     if (assignments.empty()) return;
@@ -642,16 +656,26 @@ void Recordset::write_back() {
         c.fail(kReadOnlyRecordset,
                "The row cannot be updated: its key field " + d.name +
                    " is not known (a row added through this recordset has no key value yet).");
-      condition += (condition.empty() ? "" : " AND ") + quote_identifier(d.base_column) + " = ?";
+      condition += (condition.empty() ? "" : " AND ") + quote_identifier(d.base_column, quote) + " = ?";
       parameters.push_back(std::move(key));
+      ++key_count;
     }
     if (condition.empty())
       c.fail(kReadOnlyRecordset, "The row cannot be updated: the recordset has no key field of table " +
                                      table_ + " (select its primary key, or the rowid).");
-    sql = "UPDATE " + quoted_table() + " SET " + assignments + " WHERE " + condition;
+    sql = "UPDATE " + quoted_table(quote) + " SET " + assignments + " WHERE " + condition;
+    key_check = "SELECT 1 FROM " + quoted_table(quote) + " WHERE " + condition;
   }
   try {
     ExecuteResult result = driver.execute(sql, parameters, ExecuteOptions{c.command_timeout(), false});
+    // MySQL and MariaDB count the rows an update changed, not those it found: a row written back
+    // with the values it holds counts 0 there, so whether the row is still there is asked.
+    if (edit_ == Edit::kChange && result.rows_affected == 0 && quote == '`') {
+      const std::span<const Value> key(parameters.end() - static_cast<std::ptrdiff_t>(key_count),
+                                       parameters.end());
+      ExecuteResult found = driver.execute(key_check, key, ExecuteOptions{c.command_timeout(), false});
+      if (found.cursor && found.cursor->fetch()) result.rows_affected = 1;
+    }
     if (edit_ == Edit::kChange && result.rows_affected == 0)
       c.fail_as_provider(
           kRowNotFound,

@@ -138,7 +138,7 @@ class Recordset final : public Object<Recordset, _Recordset> {
   void save_pending();
   void write_back();
   std::size_t row_count() const { return columns_.empty() ? 0 : columns_.front().size(); }
-  std::string quoted_table() const;
+  std::string quoted_table(char quote) const;
 
   std::int32_t cursor_location_ = ado::adUseServer;
   std::int32_t cursor_type_ = ado::adOpenForwardOnly;

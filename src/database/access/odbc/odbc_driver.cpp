@@ -851,6 +851,8 @@ class OdbcDriver final : public Driver {
     catalog_ = connection.get("Initial Catalog");
     link_ = std::move(link);
     in_transaction_ = false;
+    product_ = product_of(dbms_name());
+    statement_time_ = 0;
     return info;
   }
 
@@ -868,6 +870,68 @@ class OdbcDriver final : public Driver {
 
   ExecuteResult execute(std::string_view sql, std::span<const Value> parameters,
                         const ExecuteOptions& options) override {
+    require_open();
+    // MariaDB's driver takes the query time-out and does nothing with it (a sleep of 10 s ran
+    // through a time-out of 2 s): the server's own bound stands in. Not SET STATEMENT: the driver
+    // reads no rows of a select so prefixed, and with some texts it crashes.
+    if (product_ == Product::kMariaDb && options.timeout_seconds != statement_time_) {
+      run(options.timeout_seconds > 0 ? "SET max_statement_time=" + std::to_string(options.timeout_seconds)
+                                      : std::string("SET max_statement_time=DEFAULT"),
+          {}, {});
+      statement_time_ = options.timeout_seconds;
+    }
+    if (options.lock_timeout_seconds <= 0) return run(sql, parameters, options);
+    const std::string seconds = std::to_string(options.lock_timeout_seconds);
+    switch (product_) {
+      case Product::kPostgres:
+        if (!in_transaction_) return run_with_local_lock_timeout(sql, parameters, options);
+        break;
+      case Product::kMariaDb:
+        return run("SET STATEMENT lock_wait_timeout=" + seconds + ", innodb_lock_wait_timeout=" + seconds +
+                       " FOR " + std::string(sql),
+                   parameters, options);
+      case Product::kSqlServer:
+        return run("SET LOCK_TIMEOUT " + seconds + "000;\r\n" + std::string(sql), parameters, options);
+      case Product::kOther:
+        break;
+    }
+    return run(sql, parameters, options);
+  }
+
+ private:
+  enum class Product { kOther, kPostgres, kMariaDb, kSqlServer };
+
+  static Product product_of(const std::string& dbms) {
+    std::string name = dbms;
+    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (name.find("postgres") != std::string::npos) return Product::kPostgres;
+    if (name.find("mariadb") != std::string::npos) return Product::kMariaDb;
+    if (name.find("sql server") != std::string::npos) return Product::kSqlServer;
+    return Product::kOther;
+  }
+
+  // SET LOCAL in a transaction of the statement's own ends with it, so the setting never stays in
+  // the session, where a pooling proxy would hand it to its next client.
+  ExecuteResult run_with_local_lock_timeout(std::string_view sql, std::span<const Value> parameters,
+                                            const ExecuteOptions& options) {
+    Link& link = require_open();
+    set_autocommit(link, false);
+    in_transaction_ = true;
+    try {
+      run("SET LOCAL lock_timeout=" + std::to_string(options.lock_timeout_seconds) + "000", {}, {});
+      ExecuteResult result = run(sql, parameters, options);
+      end_transaction(SQL_COMMIT);
+      return result;
+    } catch (const DriverError&) {
+      if (in_transaction_) SQLEndTran(SQL_HANDLE_DBC, link.dbc.get(), SQL_ROLLBACK);
+      in_transaction_ = false;
+      SQLSetConnectAttrW(link.dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                         SQL_IS_UINTEGER);
+      throw;
+    }
+  }
+
+  ExecuteResult run(std::string_view sql, std::span<const Value> parameters, const ExecuteOptions& options) {
     Link& link = require_open();
     Handle statement = Handle::allocate(SQL_HANDLE_STMT, link.dbc);
     SQLHSTMT st = statement.get();
@@ -918,6 +982,7 @@ class OdbcDriver final : public Driver {
     }
   }
 
+ public:
   std::vector<Diagnostic> begin() override {
     Link& link = require_open();
     if (in_transaction_) throw DriverError("25000", 0, "A transaction is already active on this connection");
@@ -980,6 +1045,8 @@ class OdbcDriver final : public Driver {
   std::shared_ptr<Link> link_;
   std::string catalog_;
   bool in_transaction_ = false;
+  Product product_ = Product::kOther;
+  int statement_time_ = 0;  // the max_statement_time this session was given (MariaDB); 0 = none
 };
 
 }  // namespace

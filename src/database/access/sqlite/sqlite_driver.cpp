@@ -771,7 +771,9 @@ class SqliteDriver final : public Driver {
                         const ExecuteOptions& options) override {
     Database& db = require_open();
     check_unchanged(db);
-    db.set_busy(options.timeout_seconds > 0 ? milliseconds(options.timeout_seconds) : db.default_busy_ms);
+    const int lock_wait =
+        options.lock_timeout_seconds > 0 ? options.lock_timeout_seconds : options.timeout_seconds;
+    db.set_busy(lock_wait > 0 ? milliseconds(lock_wait) : db.default_busy_ms);
     DeadlineScope deadline(db, options.timeout_seconds);
 
     // The text ends at its first NUL, as the server drivers read it: SQLite's parser stops there
