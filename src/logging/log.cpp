@@ -58,13 +58,16 @@ std::string safe_file_name(const std::string& name) {
   return out;
 }
 
-// A field of a log line: CR, LF and TAB each become a space, so the entry stays one line of six
-// fields whatever the caller, the user's name or the application's name hold.
-void append_field(std::string& line, const std::string& value) {
+// A field of a log line: CR and LF each become a space, so no field can forge a line. TAB becomes
+// a space too, except in the title, which keeps its TABs as the file's readers expect (such a
+// line has more than six fields).
+enum class Tabs { kSpace, kKeep };
+void append_field(std::string& line, const std::string& value, Tabs tabs = Tabs::kSpace) {
   const std::size_t start = line.size();
   line.append(value);
   for (std::size_t i = start; i < line.size(); ++i)
-    if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t') line[i] = ' ';
+    if (line[i] == '\r' || line[i] == '\n' || (line[i] == '\t' && tabs == Tabs::kSpace))
+      line[i] = ' ';
 }
 
 }  // namespace
@@ -177,7 +180,7 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     line.append(1, '\t');
     append_field(line, m_AppName);
     line.append(1, '\t');
-    append_field(line, title);
+    append_field(line, title, Tabs::kKeep);
     line.append(1, '\t');
     append_field(line, text);
     line.append("\r\n");
