@@ -189,9 +189,9 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     // The folder is nearly always there: try the append first and see to the folder only when the
     // try found it missing. Another process may have made it since, so whether this one made it
     // or not, once it is there the entry is tried again. Any other failure loses the entry.
-    if (fs.append_line(log_file_, path, bytes)) return;
+    if (fs.append_line(path, bytes)) return;
     if (errno != ENOENT || !fs.create_directory(folder)) return;
-    fs.append_line(log_file_, path, bytes);
+    fs.append_line(path, bytes);
   } catch (...) {
     // A log entry that cannot be written is lost without a word: logging never fails its caller.
   }

@@ -82,7 +82,6 @@ class clsLog final : public Object<clsLog, _clsLog> {
   LogDialect dialect_ = LogDialect::kSqlServer;  // of the server m_cnLog reached
   std::chrono::steady_clock::duration waited_{};  // spent of the budget by the current entry
   access::Secrets secrets_;                       // of the log connection's string, hidden in every entry
-  platform::HeldFile log_file_;                   // the day's file, open from one entry to the next
 };
 
 }  // namespace ovik

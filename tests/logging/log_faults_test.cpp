@@ -76,7 +76,7 @@ TEST_F(LogFaultTest, AnEntryRefusedByTheTableAndTheFileIsDroppedAndTheNextReache
   ASSERT_TRUE(log->is_connected());
   put(log, "to the file");
   faults_.reset();
-  // The object holds the day's file open after its first entry: the write is what fails.
+  // The day's file is there and opens: the write is what fails.
   faults_.fail(Op::write, 1, ENOSPC);
   EXPECT_NO_THROW(put(log, "lost"));
   EXPECT_EQ(faults_.struck(), 1);

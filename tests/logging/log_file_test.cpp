@@ -1,10 +1,12 @@
 // The application log without a database: the day's file of the user, its line layout, the
 // purge of old files, and lines from many processes at once.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "logging/log.h"
@@ -55,16 +57,16 @@ TEST_F(LogFileTest, AFolderMadeByAnotherProcessMeanwhileStillTakesTheEntry) {
   class MadeMeanwhile final : public platform::FileSystem {
    public:
     explicit MadeMeanwhile(std::string folder) : folder_(std::move(folder)) {}
-    bool append_line(platform::HeldFile& held, const std::string& path, std::string_view bytes) override {
+    bool append_line(const std::string& path, std::string_view bytes) override {
       if (!made_) {
         made_ = true;
-        const bool written = platform::FileSystem::append_line(held, path, bytes);  // no folder yet
+        const bool written = platform::FileSystem::append_line(path, bytes);  // no folder yet
         const int error = errno;
         std::filesystem::create_directory(folder_);  // the other process
         errno = error;
         return written;
       }
-      return platform::FileSystem::append_line(held, path, bytes);
+      return platform::FileSystem::append_line(path, bytes);
     }
 
    private:
@@ -154,10 +156,6 @@ TEST_F(LogFileTest, AnApplicationNameCannotLeadTheFileOutOfTheFolder) {
 class FullDisk final : public platform::FileSystem {
  public:
   bool append_line(const std::string&, std::string_view) override {
-    ++attempts;
-    return false;
-  }
-  bool append_line(platform::HeldFile&, const std::string&, std::string_view) override {
     ++attempts;
     return false;
   }
@@ -278,14 +276,69 @@ TEST_F(LogFileTest, APurgeSkipsTheListingOnlyWhileNothingCouldBeDeleted) {
   EXPECT_FALSE(present("Ovik2Environment061003-user01.LOG"));
 }
 
-TEST_F(LogFileTest, AnObjectWritesOnAfterItsFileWasPurged) {
+// Whatever happened to the day's file or the log folder between two entries of one object, the
+// second entry goes to the file that has the day's name now, as the first entry of a new object
+// would.
+TEST_F(LogFileTest, AnObjectsNextEntryGoesToTheDaysNameWhateverHappenedBetween) {
+  const std::string day = "Ovik2Environment061206-user01.LOG";
+  const std::string second = "2006/12/06 14:05:09\t4321\tuser01\tOvik2Environment\tt\tsecond\r\n";
+  struct Case {
+    const char* what;
+    std::function<void()> between;
+    std::string expected;
+  } cases[] = {
+      {"purged", [] { make_object<clsLog>()->DelLog(-1); }, second},
+      {"renamed by log rotation",
+       [&] { std::filesystem::rename(log_folder() + "/" + day, log_folder() + "/" + day + ".1"); }, second},
+      {"replaced by a new file",
+       [&] {
+         std::filesystem::remove(log_folder() + "/" + day);
+         dir_.write("app/bin/log/" + day, "new file\r\n");
+       },
+       "new file\r\n" + second},
+      {"folder moved away and made again",
+       [&] {
+         std::filesystem::rename(log_folder(), log_folder() + ".old");
+         std::filesystem::create_directory(log_folder());
+       },
+       second},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(dir_.path() / "app");
+    std::filesystem::create_directories(dir_.path() / "app/bin");
+    Ref<clsLog> log = make_object<clsLog>();
+    put(log, "t", "first");
+    c.between();
+    put(log, "t", "second");
+    EXPECT_EQ(read_log(day), c.expected) << c.what;
+  }
+}
+
+// Live log objects hold no file between their entries: many of them, more than the process may
+// open files, lose none of their entries.
+TEST_F(LogFileTest, ManyLiveObjectsLoseNoEntry) {
   std::filesystem::create_directories(dir_.path() / "app/bin");
-  Ref<clsLog> log = make_object<clsLog>();
-  put(log, "t", "first");
-  make_object<clsLog>()->DelLog(-1);  // a cutoff after today: today's file goes
-  ASSERT_FALSE(present("Ovik2Environment061206-user01.LOG"));
-  put(log, "t", "second");
-  EXPECT_EQ(read_log("Ovik2Environment061206-user01.LOG"), "2006/12/06 14:05:09\t4321\tuser01\tOvik2Environment\tt\tsecond\r\n");
+  constexpr int kObjects = 200;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit few{64, 64};
+    if (::setrlimit(RLIMIT_NOFILE, &few) != 0) _exit(2);
+    std::vector<Ref<clsLog>> logs;
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < kObjects; ++i) {
+        if (round == 0) logs.push_back(make_object<clsLog>());
+        std::string title = "t", text = "object " + std::to_string(i) + " entry " + std::to_string(round) + "#";
+        logs[static_cast<std::size_t>(i)]->PutLog(title, text);
+      }
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string content = read_log("Ovik2Environment061206-user01.LOG");
+  EXPECT_EQ(std::count(content.begin(), content.end(), '#'), 2 * kObjects);
 }
 
 std::size_t count_whole_lines(const std::string& content, const std::string& must_contain) {
