@@ -47,7 +47,7 @@ std::string traced_text(std::string_view text) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
       out += ' ';
       ++i;
-    } else if (text[i] == '\r' || text[i] == '\n') {
+    } else if (text[i] == '\r' || text[i] == '\n' || text[i] == '\0') {
       out += ' ';
     } else {
       out += text[i];
@@ -57,6 +57,14 @@ std::string traced_text(std::string_view text) {
   if (first == std::string::npos) return {};
   std::size_t last = out.find_last_not_of(' ');
   return out.substr(first, last - first + 1);
+}
+
+std::string sent_statement(std::string_view source) {
+  const std::size_t nul = source.find('\0');
+  if (nul == std::string_view::npos) return std::string(source);
+  std::string sent(source.substr(0, nul));
+  if (source.find_first_not_of('\0', nul) != std::string_view::npos) sent += kNotSentMarker;
+  return sent;
 }
 
 std::string form_field(const std::optional<std::string>& name) {

@@ -1,5 +1,6 @@
 #include "logging/log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -58,16 +59,22 @@ std::string safe_file_name(const std::string& name) {
   return out;
 }
 
-// A field of a log line: CR and LF each become a space, so no field can forge a line. TAB becomes
-// a space too, except in the title, which keeps its TABs as the file's readers expect (such a
-// line has more than six fields).
+// A field of a log line: CR and LF each become a space, so no field can forge a line, and so does
+// NUL, which would make grep take the whole file for binary. TAB becomes a space too, except in
+// the title, which keeps its TABs as the file's readers expect (such a line has more than six
+// fields).
 enum class Tabs { kSpace, kKeep };
 void append_field(std::string& line, const std::string& value, Tabs tabs = Tabs::kSpace) {
   const std::size_t start = line.size();
   line.append(value);
   for (std::size_t i = start; i < line.size(); ++i)
-    if (line[i] == '\r' || line[i] == '\n' || (line[i] == '\t' && tabs == Tabs::kSpace))
+    if (line[i] == '\r' || line[i] == '\n' || line[i] == '\0' || (line[i] == '\t' && tabs == Tabs::kSpace))
       line[i] = ' ';
+}
+
+std::string nul_as_space(std::string text) {
+  std::replace(text.begin(), text.end(), '\0', ' ');
+  return text;
 }
 
 }  // namespace
@@ -142,8 +149,9 @@ void clsLog::put_entry(const std::string& strTitle, const std::string& strCommen
                                ".LOG");
     // With the budget spent the entry goes to the file at once, as after a failed insert.
     if (const int seconds = seconds_left(); m_IsConnected && seconds > 0) {
-      const std::string sql =
-          log_insert_statement(dialect_, m_ProcessID, m_LogonUserName, m_AppName, strTitle, strComment);
+      // A NUL would end the statement's text where the driver reads it, and the entry with it.
+      const std::string sql = log_insert_statement(dialect_, m_ProcessID, m_LogonUserName, m_AppName,
+                                                   nul_as_space(strTitle), nul_as_space(strComment));
       m_cnLog->put_CommandTimeout(seconds);
       Variant affected;
       {

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <sstream>
 
+#include "database/database.h"
 #include "database/transaction_log.h"
 #include "platform/file_system.h"
 #include "support/fake_platform.h"
@@ -35,6 +36,12 @@ TEST(TraceTexts, RulesLabelsAndCleaning) {
   EXPECT_EQ(trace::error_line("boom"), "  →error!! boom");
   EXPECT_EQ(trace::traced_text("  select *\r\nfrom t\rwhere\nx = 1\r\n\r\n"), "select * from t where x = 1");
   EXPECT_EQ(trace::traced_text("\r\n\n"), "");
+  EXPECT_EQ(trace::traced_text(std::string_view("a\0b", 3)), "a b");
+  // A statement is traced as the drivers send it: up to its first NUL, the rest marked as not sent.
+  using namespace std::string_literals;
+  EXPECT_EQ(trace::sent_statement("select 7\0; delete from x"s), "select 7 /* text after a NUL was not sent */");
+  EXPECT_EQ(trace::sent_statement("select 7\0\0"s), "select 7");
+  EXPECT_EQ(trace::sent_statement("select 7"), "select 7");
   EXPECT_EQ(trace::form_field(std::nullopt), std::string(15, ' '));
   EXPECT_EQ(trace::form_field(std::string("frmOrder")), "frmOrder       ");
   EXPECT_EQ(trace::form_field(std::string("frmOrderEntryWithALongName")), "frmOrderEntryWi");
@@ -70,6 +77,18 @@ TEST_F(TraceFileTest, OneLinePerTextWithTheFixedLayout) {
   EXPECT_EQ(read_today(),
             "/* 2024/01/05 09:03:07  active form : frmOrder       */  select 1 from t\r\n"
             "/* 2024/01/05 09:03:07  active form :                */  -- Disconnected\r\n");
+}
+
+TEST_F(TraceFileTest, AStatementIsTracedAsTheDatabaseGotIt) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  Ref<clsDatabase> db = make_object<clsDatabase>();
+  db->put_TraceTransaction(true);
+  ASSERT_TRUE(db->Connect("Provider=SQLite;Data Source=" + dir_.str() + "/t.db;Create If Missing=True",
+                          HowToConnectEnum::ConnectByConnectionString));
+  Variant affected;
+  db->get_Connection()->Execute(std::string("select 7\0; delete from x", 25), affected, -1);
+  EXPECT_NE(read_today().find("*/  select 7 /* text after a NUL was not sent */\r\n"), std::string::npos)
+      << read_today();
 }
 
 TEST_F(TraceFileTest, AMegabyteStatementIsOneLine) {

@@ -89,9 +89,11 @@ TEST_F(LogFileTest, NoFieldCanBreakTheLine) {
   Ref<clsLog> log = make_object<clsLog>();
   log->put_AppName("POS\tX\r\n");
   put(log, "title\twith\r\nbreaks", "text\tx");
+  put(log, std::string("nul\0title", 9), std::string("nul\0text", 8));  // a raw NUL makes grep see binary
   const std::string file = "POS_X__061206-eve__2006_12_06 00:00:00_1_root.LOG";
   EXPECT_EQ(read_log(file),
-            "2006/12/06 14:05:09\t4321\teve  2006/12/06 00:00:00 1 root\tPOS X  \ttitle\twith  breaks\ttext x\r\n");
+            "2006/12/06 14:05:09\t4321\teve  2006/12/06 00:00:00 1 root\tPOS X  \ttitle\twith  breaks\ttext x\r\n"
+            "2006/12/06 14:05:09\t4321\teve  2006/12/06 00:00:00 1 root\tPOS X  \tnul title\tnul text\r\n");
 }
 
 // A file name is one name inside the log folder: no separator, and no control character that a
