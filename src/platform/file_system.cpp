@@ -141,13 +141,15 @@ int open_for_append(const std::string& path, bool& readable) {
   if (folder.get() < 0) return -1;
 
   // O_NONBLOCK: a FIFO planted in the file's place must not hang the caller; it is refused later.
+  // The umask decides the mode, as for any file the user makes: a store group sharing a setgid
+  // folder with umask 002 needs its members to append to each other's day files.
   constexpr int kFlags = O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   readable = true;
-  int fd = file_calls().openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0640);
+  int fd = file_calls().openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0666);
   if (fd < 0 && errno == EACCES) {
     // A file this user may append to but not read: no look at its end, the line goes out as is.
     readable = false;
-    fd = file_calls().openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0640);
+    fd = file_calls().openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0666);
   }
   return fd;
 }

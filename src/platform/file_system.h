@@ -49,7 +49,7 @@ class FileSystem {
   virtual bool create_directory(const std::string& path);
   // Appends `bytes` exactly as given (the caller includes the line's end) with one write(2) on
   // a descriptor opened O_APPEND, so whole lines from several processes never interleave. The
-  // file is created with mode 0640 (less the umask) when missing. False on any failure.
+  // file is created with mode 0666 less the umask when missing. False on any failure.
   //
   // The file is never reached through a symbolic link, and must be a regular file. Its folder may
   // be a link only when the link belongs to root, to this user or to the owner of the folder that

@@ -51,14 +51,26 @@ class FileSystemTest : public ::testing::Test {
   FileSystem files_;
 };
 
+// The umask decides the modes of the files and folders made, as for any file of the user: a store
+// group sharing a folder with umask 002 appends to each other's day files.
 TEST_F(FileSystemTest, AppendWritesBytesAsGivenAndCreatesTheFile) {
   const std::string file = path("APP061206-user01.LOG");
   ASSERT_TRUE(files_.append_line(file, "2006/12/06 14:05:09\t0\tuser01\r\n"));
   ASSERT_TRUE(files_.append_line(file, "second\r\n"));
   EXPECT_EQ(read(file), "2006/12/06 14:05:09\t0\tuser01\r\nsecond\r\n");
-  struct stat info {};
-  ASSERT_EQ(::stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777 & ~0640u, 0u) << "log files are not open to others";
+
+  for (const mode_t mask : {mode_t{022}, mode_t{002}, mode_t{077}}) {
+    const mode_t before = ::umask(mask);
+    const std::string folder = path("log" + std::to_string(mask));
+    const bool made = files_.create_directory(folder) && files_.append_line(folder + "/day.LOG", "x\r\n");
+    ::umask(before);
+    ASSERT_TRUE(made) << mask;
+    struct stat info {};
+    ASSERT_EQ(::stat((folder + "/day.LOG").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask) << "umask " << mask;
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0777u & ~mask) << "umask " << mask;
+  }
 }
 
 TEST_F(FileSystemTest, AppendFailsQuietly) {
