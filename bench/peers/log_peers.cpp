@@ -2,7 +2,7 @@
 // environment object writes it.
 //  - the library: clsLog in file mode (no log database), one object, PutLog per entry: day's file
 //    name, the formatted line (date, time, process, user, application, title, text), code page
-//    conversion, the locked append on the file it keeps open;
+//    conversion, the open, the locked append and the close of the day's file;
 //  - the library, one new log object per entry as PrintApplog makes them when the log database
 //    cannot be reached (the purge at creation, the purge PrintApplog asks for, the entry, the
 //    release), without the settings reads and the connection attempt;

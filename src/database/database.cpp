@@ -322,7 +322,7 @@ void clsDatabase::OnDisconnect() {
 }
 
 void clsDatabase::OnWillExecute(const std::string& source) {
-  step([&] { PutTransactionLog(source); });
+  step([&] { PutTransactionLog(trace::sent_statement(source)); });
 }
 
 void clsDatabase::OnExecuteComplete(const Ref<Error>& error) {

@@ -27,8 +27,6 @@ std::string two(int n) {
   return buf;
 }
 
-constexpr std::int64_t kSecondsPerDay = 86400;
-
 }  // namespace
 
 std::string heavy_rule() { return "--" + repeat("━", 100); }
@@ -49,7 +47,7 @@ std::string traced_text(std::string_view text) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
       out += ' ';
       ++i;
-    } else if (text[i] == '\r' || text[i] == '\n') {
+    } else if (text[i] == '\r' || text[i] == '\n' || text[i] == '\0') {
       out += ' ';
     } else {
       out += text[i];
@@ -59,6 +57,14 @@ std::string traced_text(std::string_view text) {
   if (first == std::string::npos) return {};
   std::size_t last = out.find_last_not_of(' ');
   return out.substr(first, last - first + 1);
+}
+
+std::string sent_statement(std::string_view source) {
+  const std::size_t nul = source.find('\0');
+  if (nul == std::string_view::npos) return std::string(source);
+  std::string sent(source.substr(0, nul));
+  if (source.find_first_not_of('\0', nul) != std::string_view::npos) sent += kNotSentMarker;
+  return sent;
 }
 
 std::string form_field(const std::optional<std::string>& name) {
@@ -85,18 +91,20 @@ void put(std::string_view text, bool& purge_done) {
     const std::string traced = traced_text(text);
     if (!fs.exists(folder) && !fs.create_directory(folder)) return;
     if (!purge_done) {
-      // Same time of day, 30 calendar days back. A file that cannot be deleted neither keeps the
-      // ones after it nor costs this line: one old file out of reach would otherwise silence the
-      // trace of every object for good. The flag stays down, so the next line tries again.
+      // Same local time of day, 30 calendar days back (not 30 x 24 hours: a change of summer time
+      // lies between). A file that cannot be deleted neither keeps the ones after it nor costs
+      // this line: one old file out of reach would otherwise silence the trace of every object for
+      // good. The flag stays down, so the next line tries again.
       if (auto names = fs.list_files(folder)) {
         const std::int64_t now_unix = (pl::Facility<pl::Clock>::get().system_time_as_file_time() -
                                        pl::kFileTimeOfUnixEpoch) / 10'000'000;
-        const std::int64_t limit = now_unix - 30 * kSecondsPerDay;
-        bool all_deleted = true;
-        for (const std::string& name : *names) {
-          const std::string path = folder + "/" + name;
+        // Without a limit no file is old enough to go; the flag stays down for the next line.
+        const std::optional<std::int64_t> limit = pl::local_days_before(now_unix, 30);
+        bool all_deleted = limit.has_value();
+        for (std::size_t i = 0; limit && i < names->size(); ++i) {
+          const std::string path = folder + "/" + (*names)[i];
           auto modified = fs.last_write_time_unix(path);
-          if (modified && *modified <= limit && !fs.remove_file(path)) all_deleted = false;
+          if (modified && *modified <= *limit && !fs.remove_file(path)) all_deleted = false;
         }
         purge_done = all_deleted;
       }

@@ -22,8 +22,13 @@ std::string rollback_line();
 std::string failed_rollback_line();
 std::string error_line(std::string_view description);
 
-// Line breaks (CR LF, then CR, then LF) become one space each; spaces at both ends go.
+// Line breaks (CR LF, then CR, then LF) become one space each, and so does NUL, which would make
+// tools take the whole file for binary; spaces at both ends go.
 std::string traced_text(std::string_view text);
+// A statement as the drivers send it: its text ends at its first NUL. What followed is left out
+// and marked by kNotSentMarker, so the line shows what ran and stays a comment and SQL text.
+std::string sent_statement(std::string_view source);
+inline constexpr std::string_view kNotSentMarker = " /* text after a NUL was not sent */";
 // Exactly 15 characters: the name cut or padded with spaces; 15 spaces when there is none.
 std::string form_field(const std::optional<std::string>& form_type_name);
 

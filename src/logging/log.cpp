@@ -1,5 +1,6 @@
 #include "logging/log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -59,13 +60,22 @@ std::string safe_file_name(const std::string& name) {
   return out;
 }
 
-// A field of a log line: CR, LF and TAB each become a space, so the entry stays one line of six
-// fields whatever the caller, the user's name or the application's name hold.
-void append_field(std::string& line, const std::string& value) {
+// A field of a log line: CR and LF each become a space, so no field can forge a line, and so does
+// NUL, which would make grep take the whole file for binary. TAB becomes a space too, except in
+// the title, which keeps its TABs as the file's readers expect (such a line has more than six
+// fields).
+enum class Tabs { kSpace, kKeep };
+void append_field(std::string& line, const std::string& value, Tabs tabs = Tabs::kSpace) {
   const std::size_t start = line.size();
   line.append(value);
   for (std::size_t i = start; i < line.size(); ++i)
-    if (line[i] == '\r' || line[i] == '\n' || line[i] == '\t') line[i] = ' ';
+    if (line[i] == '\r' || line[i] == '\n' || line[i] == '\0' || (line[i] == '\t' && tabs == Tabs::kSpace))
+      line[i] = ' ';
+}
+
+std::string nul_as_space(std::string text) {
+  std::replace(text.begin(), text.end(), '\0', ' ');
+  return text;
 }
 
 }  // namespace
@@ -139,8 +149,9 @@ void clsLog::put_entry(const std::string& strTitle, const std::string& strCommen
                                ".LOG");
     // With the budget spent the entry goes to the file at once, as after a failed insert.
     if (const int seconds = seconds_left(); m_IsConnected && seconds > 0) {
-      const std::string sql =
-          log_insert_statement(dialect_, m_ProcessID, m_LogonUserName, m_AppName, strTitle, strComment);
+      // A NUL would end the statement's text where the driver reads it, and the entry with it.
+      const std::string sql = log_insert_statement(dialect_, m_ProcessID, m_LogonUserName, m_AppName,
+                                                   nul_as_space(strTitle), nul_as_space(strComment));
       bound_lock_wait(seconds);
       Variant affected;
       {
@@ -165,7 +176,7 @@ void clsLog::put_entry(const std::string& strTitle, const std::string& strCommen
   waited_ = {};
   if (stored || file_name.empty()) return;
   // The line before the entry says why it is not in the table.
-  if (!reason.empty()) WriteLogFile(m_LogFolder, file_name, "PutLog", secrets_.redact(reason));
+  if (!reason.empty()) WriteLogFile(m_LogFolder, file_name, "PutLog", reason);
   WriteLogFile(m_LogFolder, file_name, strTitle, strComment);
 }
 
@@ -192,7 +203,7 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     line.append(1, '\t');
     append_field(line, m_AppName);
     line.append(1, '\t');
-    append_field(line, title);
+    append_field(line, title, Tabs::kKeep);
     line.append(1, '\t');
     append_field(line, text);
     line.append("\r\n");
@@ -201,9 +212,9 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     // The folder is nearly always there: try the append first and see to the folder only when the
     // try found it missing. Another process may have made it since, so whether this one made it
     // or not, once it is there the entry is tried again. Any other failure loses the entry.
-    if (fs.append_line(log_file_, path, bytes)) return;
+    if (fs.append_line(path, bytes)) return;
     if (errno != ENOENT || !fs.create_directory(folder)) return;
-    fs.append_line(log_file_, path, bytes);
+    fs.append_line(path, bytes);
   } catch (...) {
     // A log entry that cannot be written is lost without a word: logging never fails its caller.
   }

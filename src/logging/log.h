@@ -84,7 +84,6 @@ class clsLog final : public Object<clsLog, _clsLog> {
   std::string module_base_name_;  // the default application name, stripped from file names by the purge
   LogDialect dialect_ = LogDialect::kSqlServer;  // of the server m_cnLog reached
   std::chrono::steady_clock::duration waited_{};  // spent of the budget by the current entry
-  platform::HeldFile log_file_;                   // the day's file, open from one entry to the next
 };
 
 }  // namespace ovik

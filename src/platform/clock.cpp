@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace ovik::platform {
 
@@ -27,6 +28,18 @@ class SystemClock final : public Clock {
 };
 
 }  // namespace
+
+std::optional<std::int64_t> local_days_before(std::int64_t unix_seconds, int days) {
+  const time_t now = static_cast<time_t>(unix_seconds);
+  tm local{};
+  if (::localtime_r(&now, &local) == nullptr) return std::nullopt;
+  local.tm_mday -= days;
+  local.tm_isdst = -1;  // the offset of that day, not of today
+  errno = 0;
+  const time_t back = ::mktime(&local);
+  if (back == static_cast<time_t>(-1) && errno != 0) return std::nullopt;
+  return static_cast<std::int64_t>(back);
+}
 
 template <>
 Clock& Facility<Clock>::real() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/facility.h"
 
@@ -29,6 +30,11 @@ class Clock {
   // The local time now, in the time zone of the process (TZ or /etc/localtime).
   virtual CivilNow local_now() = 0;
 };
+
+// The same local time of day `days` calendar days before the instant `unix_seconds`, in the time
+// zone of the process, as Unix seconds: 30 days before 12:00 is 12:00 again, also across a change
+// of summer time (then 30 x 24 hours plus or minus one). None when the date cannot be represented.
+std::optional<std::int64_t> local_days_before(std::int64_t unix_seconds, int days);
 
 template <>
 Clock& Facility<Clock>::real();

@@ -131,15 +131,6 @@ ssize_t FileSystem::write_some(int fd, const char* data, std::size_t size) {
   return file_calls().write(fd, data, size);
 }
 
-bool HeldFile::close() {
-  if (fd_ < 0) return true;
-  const int fd = fd_;
-  fd_ = -1;
-  path_.clear();
-  end_ = -1;
-  return ::close(fd) == 0;
-}
-
 namespace {
 
 // Opens `path` for appending as append_line requires (a vetted folder, never through a link, never
@@ -152,13 +143,15 @@ int open_for_append(const std::string& path, bool& readable) {
   if (folder.get() < 0) return -1;
 
   // O_NONBLOCK: a FIFO planted in the file's place must not hang the caller; it is refused later.
+  // The umask decides the mode, as for any file the user makes: a store group sharing a setgid
+  // folder with umask 002 needs its members to append to each other's day files.
   constexpr int kFlags = O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   readable = true;
-  int fd = file_calls().openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0640);
+  int fd = file_calls().openat(folder.get(), name.c_str(), O_RDWR | kFlags, 0666);
   if (fd < 0 && errno == EACCES) {
     // A file this user may append to but not read: no look at its end, the line goes out as is.
     readable = false;
-    fd = file_calls().openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0640);
+    fd = file_calls().openat(folder.get(), name.c_str(), O_WRONLY | kFlags, 0666);
   }
   return fd;
 }
@@ -166,45 +159,20 @@ int open_for_append(const std::string& path, bool& readable) {
 }  // namespace
 
 bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
-  HeldFile once;
-  const bool written = append_held(once, path, bytes, /*closing=*/true);
-  const bool closed = once.close();  // a failing close (a full disk on a network file system) is seen
-  return written && closed;
-}
-
-bool FileSystem::append_line(HeldFile& held, const std::string& path, std::string_view bytes) {
-  return append_held(held, path, bytes, /*closing=*/false);
-}
-
-bool FileSystem::append_held(HeldFile& held, const std::string& path, std::string_view bytes, bool closing) {
-  if (held.is_open() && held.path_ != path) held.close();
   for (bool reopened = false;; reopened = true) {
-    if (!held.is_open()) {
-      bool readable = true;
-      const int fd = open_for_append(path, readable);
-      if (fd < 0) return false;
-      held.fd_ = fd;
-      held.path_ = path;
-      held.readable_ = readable;
-      held.end_ = -1;
-    }
-    const int fd = held.fd_;
+    bool readable = true;
+    Descriptor file(open_for_append(path, readable));
+    if (file.get() < 0) return false;
+    const int fd = file.get();
     const bool locked = lock_exclusive(fd, kAppendPatience) == LockResult::locked;
     // Taken under the lock, the file's end is where this entry begins: every other appender waits.
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-      held.close();
-      return false;
-    }
-    if (info.st_nlink == 0 && !reopened) {
-      // Deleted since the last line (purged, or replaced by a new file of the same name): the line
-      // belongs in the file that has the name now. Closing lets the lock go.
-      held.close();
-      continue;
-    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    // Deleted between the open and the lock (a purge in another process): the line belongs in the
+    // file that has the name now. Closing lets the lock go.
+    if (info.st_nlink == 0 && !reopened) continue;
     std::string joined;
-    // Where this writer's own last line ends the file, its last byte is known to end a line.
-    if (held.readable_ && info.st_size != held.end_) {
+    if (readable) {
       const std::string_view line_break = break_before_next_entry(fd, info.st_size);
       if (!line_break.empty()) {
         joined.reserve(line_break.size() + bytes.size());
@@ -219,6 +187,7 @@ bool FileSystem::append_held(HeldFile& held, const std::string& path, std::strin
       const ssize_t n = write_some(fd, bytes.data() + done, bytes.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
+        const int error = errno;
         // Cut our fragment off again, but only where it provably is the file's end: nothing was
         // written before, between or after our pieces (a writer that ignores the lock, say).
         const off_t end = ::lseek(fd, 0, SEEK_CUR);
@@ -227,14 +196,13 @@ bool FileSystem::append_held(HeldFile& held, const std::string& path, std::strin
             now.st_size == end) {
           [[maybe_unused]] const int ignored = file_calls().ftruncate(fd, start);
         }
-        held.close();
+        errno = error;
         return false;
       }
       done += static_cast<std::size_t>(n);
     }
-    held.end_ = locked && !bytes.empty() && bytes.back() == '\n' ? start + static_cast<off_t>(done) : -1;
-    if (locked && !closing) ::flock(fd, LOCK_UN);
-    return true;
+    // A failing close (a full disk on a network file system) is seen; it lets the lock go too.
+    return file.close();
   }
 }
 

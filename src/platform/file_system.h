@@ -38,28 +38,6 @@ struct FolderStamp {
   }
 };
 
-// A file kept open for appending by one writer between its lines (see the append_line that takes
-// it): the open is most of what a line costs. It is bound to the path it was opened for and closed
-// with the writer, or when the writer appends to another path.
-class HeldFile {
- public:
-  HeldFile() = default;
-  ~HeldFile() { close(); }
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-
-  bool is_open() const { return fd_ >= 0; }
-  // False when closing reported an error (a network file system that could not store the data).
-  bool close();
-
- private:
-  friend class FileSystem;
-  int fd_ = -1;
-  std::string path_;
-  bool readable_ = false;  // whether the file's last byte can be looked at
-  off_t end_ = -1;         // where this writer's last line ended: the file's size right after it
-};
-
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -71,7 +49,7 @@ class FileSystem {
   virtual bool create_directory(const std::string& path);
   // Appends `bytes` exactly as given (the caller includes the line's end) with one write(2) on
   // a descriptor opened O_APPEND, so whole lines from several processes never interleave. The
-  // file is created with mode 0640 (less the umask) when missing. False on any failure.
+  // file is created with mode 0666 less the umask when missing. False on any failure.
   //
   // The file is never reached through a symbolic link, and must be a regular file. Its folder may
   // be a link only when the link belongs to root, to this user or to the owner of the folder that
@@ -82,13 +60,12 @@ class FileSystem {
   // that finds the file ending inside a line (a fragment nobody could remove, say of a killed
   // process) starts on a line of its own. The lock is waited for about a second at most; past
   // that the line goes out without it.
+  //
+  // The file is opened and closed within the call: a file renamed or deleted since the last line
+  // (rotation, a purge) or a folder made anew is taken by its name, a forked child shares no
+  // offset with its parent, and no descriptor is held between lines. A file deleted between the
+  // open and the lock is opened once more. After a failure errno says why (ENOENT: no such folder).
   virtual bool append_line(const std::string& path, std::string_view bytes);
-  // The same, on a file that `held` keeps open from one line to the next: the same locking, checks
-  // and repairs, without the open and close. Between lines the file may be deleted (a purge) or
-  // replaced: a line then goes to whatever file has the name now, as if it had been opened afresh.
-  // A `path` other than the held one closes the held file first (the day's file changed at
-  // midnight). After a failure the file is closed, and errno says why (ENOENT: no such folder).
-  virtual bool append_line(HeldFile& held, const std::string& path, std::string_view bytes);
   // The names (not paths) of the regular files in `folder`, links to regular files included,
   // without folders, other kinds of entry and hidden names (beginning with "."), in byte order.
   // None when the folder cannot be listed, or is a symbolic link that append_line would refuse
@@ -101,8 +78,6 @@ class FileSystem {
   // The last modification time in whole seconds since 1970-01-01 UTC; none when unreadable.
   virtual std::optional<std::int64_t> last_write_time_unix(const std::string& path);
 
- private:
-  bool append_held(HeldFile& held, const std::string& path, std::string_view bytes, bool closing);
 
  protected:
   // The write(2) of append_line, the seam for fault injection: a fake may write short or fail

@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <ctime>
+#include <tuple>
 #include <sstream>
 
+#include "database/database.h"
 #include "database/transaction_log.h"
 #include "platform/file_system.h"
 #include "support/fake_platform.h"
@@ -32,6 +36,12 @@ TEST(TraceTexts, RulesLabelsAndCleaning) {
   EXPECT_EQ(trace::error_line("boom"), "  →error!! boom");
   EXPECT_EQ(trace::traced_text("  select *\r\nfrom t\rwhere\nx = 1\r\n\r\n"), "select * from t where x = 1");
   EXPECT_EQ(trace::traced_text("\r\n\n"), "");
+  EXPECT_EQ(trace::traced_text(std::string_view("a\0b", 3)), "a b");
+  // A statement is traced as the drivers send it: up to its first NUL, the rest marked as not sent.
+  using namespace std::string_literals;
+  EXPECT_EQ(trace::sent_statement("select 7\0; delete from x"s), "select 7 /* text after a NUL was not sent */");
+  EXPECT_EQ(trace::sent_statement("select 7\0\0"s), "select 7");
+  EXPECT_EQ(trace::sent_statement("select 7"), "select 7");
   EXPECT_EQ(trace::form_field(std::nullopt), std::string(15, ' '));
   EXPECT_EQ(trace::form_field(std::string("frmOrder")), "frmOrder       ");
   EXPECT_EQ(trace::form_field(std::string("frmOrderEntryWithALongName")), "frmOrderEntryWi");
@@ -69,6 +79,18 @@ TEST_F(TraceFileTest, OneLinePerTextWithTheFixedLayout) {
             "/* 2024/01/05 09:03:07  active form :                */  -- Disconnected\r\n");
 }
 
+TEST_F(TraceFileTest, AStatementIsTracedAsTheDatabaseGotIt) {
+  std::filesystem::create_directories(dir_.path() / "app/bin");
+  Ref<clsDatabase> db = make_object<clsDatabase>();
+  db->put_TraceTransaction(true);
+  ASSERT_TRUE(db->Connect("Provider=SQLite;Data Source=" + dir_.str() + "/t.db;Create If Missing=True",
+                          HowToConnectEnum::ConnectByConnectionString));
+  Variant affected;
+  db->get_Connection()->Execute(std::string("select 7\0; delete from x", 25), affected, -1);
+  EXPECT_NE(read_today().find("*/  select 7 /* text after a NUL was not sent */\r\n"), std::string::npos)
+      << read_today();
+}
+
 TEST_F(TraceFileTest, AMegabyteStatementIsOneLine) {
   std::filesystem::create_directories(dir_.path() / "app/bin");
   std::string sql = "insert into t values\r\n";
@@ -82,16 +104,64 @@ TEST_F(TraceFileTest, AMegabyteStatementIsOneLine) {
   EXPECT_GT(file.size(), sql.size());
 }
 
+// The first traced line of an object deletes the files last modified at or before the same local
+// time of day 30 calendar days back, whatever their names: across a change of summer time that is
+// 30 x 24 hours less or more one. Each row runs in a child process of its time zone.
+TEST_F(TraceFileTest, PurgeKeepsThirtyCalendarDaysOfLocalTime) {
+  struct Row {
+    const char* zone;
+    std::array<int, 6> now;
+    const char* name;
+    std::array<int, 6> modified;
+    bool kept;
+  } rows[] = {
+      {"UTC", {2024, 1, 5, 9, 3, 7}, "2023_12_06(Ovik2Environment).log", {2023, 12, 6, 9, 3, 7}, false},
+      {"UTC", {2024, 1, 5, 9, 3, 7}, "2023_12_07(Ovik2Environment).log", {2023, 12, 7, 9, 3, 7}, true},
+      {"UTC", {2024, 1, 5, 9, 3, 7}, "notes.txt", {2023, 12, 5, 9, 3, 7}, false},
+      // Summer time ended between the two dates, and began between the next two.
+      {"Europe/Berlin", {2026, 11, 20, 12, 0, 0}, "a.log", {2026, 10, 21, 12, 30, 0}, true},
+      {"Europe/Berlin", {2026, 11, 20, 12, 0, 0}, "a.log", {2026, 10, 21, 12, 0, 0}, false},
+      {"Europe/Berlin", {2026, 4, 10, 12, 0, 0}, "a.log", {2026, 3, 11, 11, 30, 0}, false},
+      {"Europe/Berlin", {2026, 4, 10, 12, 0, 0}, "a.log", {2026, 3, 11, 12, 30, 0}, true},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove_all(folder());
+    std::filesystem::create_directories(folder());
+    const std::string path = dir_.write("app/bin/transaction_log/" + std::string(row.name), "old\r\n");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setenv("TZ", row.zone, 1);
+      ::tzset();
+      std::tm local{};
+      local.tm_year = row.modified[0] - 1900;
+      local.tm_mon = row.modified[1] - 1;
+      local.tm_mday = row.modified[2];
+      local.tm_hour = row.modified[3];
+      local.tm_min = row.modified[4];
+      local.tm_sec = row.modified[5];
+      local.tm_isdst = -1;
+      const std::time_t when = std::mktime(&local);
+      const timespec times[2] = {{when, 0}, {when, 0}};
+      if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) _exit(2);
+      std::apply([&](auto... part) { clock_.set_local(part...); }, row.now);
+      bool purged = false;
+      trace::put("x", purged);
+      _exit(std::filesystem::exists(path) == row.kept ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << row.zone << " " << row.name << (row.kept ? " kept" : " deleted") << " status " << status;
+  }
+}
+
 TEST_F(TraceFileTest, PurgeRunsOnceAndRetriesWhenItFailed) {
   std::filesystem::create_directories(folder());
-  age_file("2023_12_06(Ovik2Environment).log", 30LL * 86400);       // exactly 30 days: deleted
-  age_file("2023_12_07(Ovik2Environment).log", 29LL * 86400);       // 29 days: kept
-  age_file("notes.txt", 31LL * 86400);                              // any name counts
+  age_file("old.txt", 31LL * 86400);
   bool purged = false;
   trace::put("x", purged);
-  EXPECT_FALSE(std::filesystem::exists(folder() + "/2023_12_06(Ovik2Environment).log"));
-  EXPECT_TRUE(std::filesystem::exists(folder() + "/2023_12_07(Ovik2Environment).log"));
-  EXPECT_FALSE(std::filesystem::exists(folder() + "/notes.txt"));
+  EXPECT_FALSE(std::filesystem::exists(folder() + "/old.txt"));
 
   // A second object (its own flag) purges again; the same object does not.
   age_file("again.txt", 40LL * 86400);

@@ -86,6 +86,14 @@ TEST_F(LogDatabaseTest, RowsKeepTheTextAndTheFileStaysEmpty) {
   EXPECT_EQ(column(db, "select Comment from wkLog"), std::vector<std::string>{"it's\r\nsecond line\tand a tab"});
   EXPECT_EQ(column(db, "select LogonUserName || '|' || ApplicationName || '|' || ProcessID || '|' || Title from wkLog"),
             std::vector<std::string>{"o'brien|Bob's POS|77|タイトル"});
+  // A NUL would end the statement where the driver reads it: it stands as a space in the row, and
+  // the caller's texts stay as they were.
+  std::string title("nul\0title", 9), text("it's\0after", 10);
+  log->PutLog(title, text);
+  EXPECT_EQ(title, std::string("nul\0title", 9));
+  EXPECT_EQ(text, std::string("it's\0after", 10));
+  EXPECT_EQ(column(db, "select Title || '|' || Comment from wkLog where Title <> 'タイトル'"),
+            std::vector<std::string>{"nul title|it's after"});
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "app/bin/log/Bob's POS061206-o'brien.LOG"));
 }
 

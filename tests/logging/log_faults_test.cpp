@@ -76,8 +76,8 @@ TEST_F(LogFaultTest, AnEntryRefusedByTheTableAndTheFileIsDroppedAndTheNextReache
   ASSERT_TRUE(log->is_connected());
   put(log, "to the file");
   faults_.reset();
-  // The object holds the day's file open after its first entry: the write of the entry, after
-  // the line that says why it is not in the table, is what fails.
+  // Each line opens the day's file afresh: the write of the entry, after the line that says why it
+  // is not in the table, is what fails.
   faults_.fail(Op::write, 2, ENOSPC);
   EXPECT_NO_THROW(put(log, "lost"));
   EXPECT_EQ(faults_.struck(), 1);

@@ -1,10 +1,12 @@
 // The application log without a database: the day's file of the user, its line layout, the
 // purge of old files, and lines from many processes at once.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "logging/log.h"
@@ -55,16 +57,16 @@ TEST_F(LogFileTest, AFolderMadeByAnotherProcessMeanwhileStillTakesTheEntry) {
   class MadeMeanwhile final : public platform::FileSystem {
    public:
     explicit MadeMeanwhile(std::string folder) : folder_(std::move(folder)) {}
-    bool append_line(platform::HeldFile& held, const std::string& path, std::string_view bytes) override {
+    bool append_line(const std::string& path, std::string_view bytes) override {
       if (!made_) {
         made_ = true;
-        const bool written = platform::FileSystem::append_line(held, path, bytes);  // no folder yet
+        const bool written = platform::FileSystem::append_line(path, bytes);  // no folder yet
         const int error = errno;
         std::filesystem::create_directory(folder_);  // the other process
         errno = error;
         return written;
       }
-      return platform::FileSystem::append_line(held, path, bytes);
+      return platform::FileSystem::append_line(path, bytes);
     }
 
    private:
@@ -78,17 +80,20 @@ TEST_F(LogFileTest, AFolderMadeByAnotherProcessMeanwhileStillTakesTheEntry) {
             "2006/12/06 14:05:09\t4321\tuser01\tOvik2Environment\tt\tfirst entry\r\n");
 }
 
-// User, application and title come from outside as much as the text does: CR, LF and TAB in any
-// of them become spaces, so no entry can forge a line or add a field.
-TEST_F(LogFileTest, NoFieldCanBreakTheLineOrAddAField) {
+// User, application and title come from outside as much as the text does: CR and LF in any of
+// them become spaces, so no entry can forge a line. TAB becomes a space too, except in the title,
+// which keeps it (such a line has more than six fields).
+TEST_F(LogFileTest, NoFieldCanBreakTheLine) {
   std::filesystem::create_directories(dir_.path() / "app/bin");
   FakeUser forger("eve\r\n2006/12/06 00:00:00\t1\troot");
   Ref<clsLog> log = make_object<clsLog>();
   log->put_AppName("POS\tX\r\n");
   put(log, "title\twith\r\nbreaks", "text\tx");
+  put(log, std::string("nul\0title", 9), std::string("nul\0text", 8));  // a raw NUL makes grep see binary
   const std::string file = "POS_X__061206-eve__2006_12_06 00:00:00_1_root.LOG";
   EXPECT_EQ(read_log(file),
-            "2006/12/06 14:05:09\t4321\teve  2006/12/06 00:00:00 1 root\tPOS X  \ttitle with  breaks\ttext x\r\n");
+            "2006/12/06 14:05:09\t4321\teve  2006/12/06 00:00:00 1 root\tPOS X  \ttitle\twith  breaks\ttext x\r\n"
+            "2006/12/06 14:05:09\t4321\teve  2006/12/06 00:00:00 1 root\tPOS X  \tnul title\tnul text\r\n");
 }
 
 // A file name is one name inside the log folder: no separator, and no control character that a
@@ -153,10 +158,6 @@ TEST_F(LogFileTest, AnApplicationNameCannotLeadTheFileOutOfTheFolder) {
 class FullDisk final : public platform::FileSystem {
  public:
   bool append_line(const std::string&, std::string_view) override {
-    ++attempts;
-    return false;
-  }
-  bool append_line(platform::HeldFile&, const std::string&, std::string_view) override {
     ++attempts;
     return false;
   }
@@ -277,14 +278,69 @@ TEST_F(LogFileTest, APurgeSkipsTheListingOnlyWhileNothingCouldBeDeleted) {
   EXPECT_FALSE(present("Ovik2Environment061003-user01.LOG"));
 }
 
-TEST_F(LogFileTest, AnObjectWritesOnAfterItsFileWasPurged) {
+// Whatever happened to the day's file or the log folder between two entries of one object, the
+// second entry goes to the file that has the day's name now, as the first entry of a new object
+// would.
+TEST_F(LogFileTest, AnObjectsNextEntryGoesToTheDaysNameWhateverHappenedBetween) {
+  const std::string day = "Ovik2Environment061206-user01.LOG";
+  const std::string second = "2006/12/06 14:05:09\t4321\tuser01\tOvik2Environment\tt\tsecond\r\n";
+  struct Case {
+    const char* what;
+    std::function<void()> between;
+    std::string expected;
+  } cases[] = {
+      {"purged", [] { make_object<clsLog>()->DelLog(-1); }, second},
+      {"renamed by log rotation",
+       [&] { std::filesystem::rename(log_folder() + "/" + day, log_folder() + "/" + day + ".1"); }, second},
+      {"replaced by a new file",
+       [&] {
+         std::filesystem::remove(log_folder() + "/" + day);
+         dir_.write("app/bin/log/" + day, "new file\r\n");
+       },
+       "new file\r\n" + second},
+      {"folder moved away and made again",
+       [&] {
+         std::filesystem::rename(log_folder(), log_folder() + ".old");
+         std::filesystem::create_directory(log_folder());
+       },
+       second},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(dir_.path() / "app");
+    std::filesystem::create_directories(dir_.path() / "app/bin");
+    Ref<clsLog> log = make_object<clsLog>();
+    put(log, "t", "first");
+    c.between();
+    put(log, "t", "second");
+    EXPECT_EQ(read_log(day), c.expected) << c.what;
+  }
+}
+
+// Live log objects hold no file between their entries: many of them, more than the process may
+// open files, lose none of their entries.
+TEST_F(LogFileTest, ManyLiveObjectsLoseNoEntry) {
   std::filesystem::create_directories(dir_.path() / "app/bin");
-  Ref<clsLog> log = make_object<clsLog>();
-  put(log, "t", "first");
-  make_object<clsLog>()->DelLog(-1);  // a cutoff after today: today's file goes
-  ASSERT_FALSE(present("Ovik2Environment061206-user01.LOG"));
-  put(log, "t", "second");
-  EXPECT_EQ(read_log("Ovik2Environment061206-user01.LOG"), "2006/12/06 14:05:09\t4321\tuser01\tOvik2Environment\tt\tsecond\r\n");
+  constexpr int kObjects = 200;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit few{64, 64};
+    if (::setrlimit(RLIMIT_NOFILE, &few) != 0) _exit(2);
+    std::vector<Ref<clsLog>> logs;
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < kObjects; ++i) {
+        if (round == 0) logs.push_back(make_object<clsLog>());
+        std::string title = "t", text = "object " + std::to_string(i) + " entry " + std::to_string(round) + "#";
+        logs[static_cast<std::size_t>(i)]->PutLog(title, text);
+      }
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string content = read_log("Ovik2Environment061206-user01.LOG");
+  EXPECT_EQ(std::count(content.begin(), content.end(), '#'), 2 * kObjects);
 }
 
 std::size_t count_whole_lines(const std::string& content, const std::string& must_contain) {

@@ -51,14 +51,26 @@ class FileSystemTest : public ::testing::Test {
   FileSystem files_;
 };
 
+// The umask decides the modes of the files and folders made, as for any file of the user: a store
+// group sharing a folder with umask 002 appends to each other's day files.
 TEST_F(FileSystemTest, AppendWritesBytesAsGivenAndCreatesTheFile) {
   const std::string file = path("APP061206-user01.LOG");
   ASSERT_TRUE(files_.append_line(file, "2006/12/06 14:05:09\t0\tuser01\r\n"));
   ASSERT_TRUE(files_.append_line(file, "second\r\n"));
   EXPECT_EQ(read(file), "2006/12/06 14:05:09\t0\tuser01\r\nsecond\r\n");
-  struct stat info {};
-  ASSERT_EQ(::stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777 & ~0640u, 0u) << "log files are not open to others";
+
+  for (const mode_t mask : {mode_t{022}, mode_t{002}, mode_t{077}}) {
+    const mode_t before = ::umask(mask);
+    const std::string folder = path("log" + std::to_string(mask));
+    const bool made = files_.create_directory(folder) && files_.append_line(folder + "/day.LOG", "x\r\n");
+    ::umask(before);
+    ASSERT_TRUE(made) << mask;
+    struct stat info {};
+    ASSERT_EQ(::stat((folder + "/day.LOG").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask) << "umask " << mask;
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0777u & ~mask) << "umask " << mask;
+  }
 }
 
 TEST_F(FileSystemTest, AppendFailsQuietly) {
@@ -222,60 +234,6 @@ TEST_F(FileSystemTest, LogAndTraceLinesAfterAFullDiskAreWhole) {
   trace::put("select 2", purged);
   EXPECT_EQ(read(path("bin/transaction_log/2006_12_06(Ovik2Environment).log")),
             "/* 2006/12/06 14:05:09  active form :                */  select 2\r\n");
-}
-
-// A writer that keeps its file open between lines must end up where a fresh open would have put
-// each line: in the file that has the name now, after whatever others wrote, on a line of its own.
-TEST_F(FileSystemTest, AHeldFileWritesWhereAFreshOpenWould) {
-  const std::string file = path("day.LOG");
-  HeldFile held;
-  ASSERT_TRUE(files_.append_line(held, file, "one\r\n"));
-  EXPECT_TRUE(held.is_open());
-
-  // Another process appends a whole line, then one that leaves a fragment.
-  ASSERT_TRUE(files_.append_line(file, "theirs\r\n"));
-  ASSERT_TRUE(files_.append_line(held, file, "two\r\n"));
-  const int other = ::open(file.c_str(), O_WRONLY | O_APPEND);
-  ASSERT_EQ(::write(other, "torn", 4), 4);
-  ::close(other);
-  ASSERT_TRUE(files_.append_line(held, file, "three\r\n"));
-  EXPECT_EQ(read(file), "one\r\ntheirs\r\ntwo\r\ntorn\r\nthree\r\n");
-
-  // Purged between two lines: the next line makes the file anew instead of vanishing with it.
-  ASSERT_TRUE(files_.remove_file(file));
-  ASSERT_TRUE(files_.append_line(held, file, "after purge\r\n"));
-  EXPECT_EQ(read(file), "after purge\r\n");
-
-  // Replaced by a file of the same name (deleted and written again elsewhere).
-  fs::remove(file);
-  { std::ofstream(file, std::ios::binary) << "new file\r\n"; }
-  ASSERT_TRUE(files_.append_line(held, file, "four\r\n"));
-  EXPECT_EQ(read(file), "new file\r\nfour\r\n");
-
-  // The next day's name: the old file is let go and keeps what it has.
-  const std::string next_day = path("next.LOG");
-  ASSERT_TRUE(files_.append_line(held, next_day, "five\r\n"));
-  EXPECT_EQ(read(file), "new file\r\nfour\r\n");
-  EXPECT_EQ(read(next_day), "five\r\n");
-
-  // The lock is let go between lines: a process that waits for it gets it at once.
-  const int waiter = ::open(next_day.c_str(), O_RDONLY);
-  EXPECT_EQ(::flock(waiter, LOCK_EX | LOCK_NB), 0);
-  ::close(waiter);
-}
-
-TEST_F(FileSystemTest, AHeldFileCutsItsFragmentOnAFullDisk) {
-  const std::string file = path("held-full.LOG");
-  FullDisk disk(4);
-  HeldFile held;
-  EXPECT_FALSE(disk.append_line(held, file, "first entry\r\n"));
-  EXPECT_FALSE(held.is_open());
-  EXPECT_EQ(read(file), "");
-  disk.free_space();
-  ASSERT_TRUE(disk.append_line(held, file, "second\r\n"));
-  ASSERT_TRUE(disk.append_line(held, file, "x"));  // ends inside a line on purpose
-  ASSERT_TRUE(disk.append_line(held, file, "third\r\n"));
-  EXPECT_EQ(read(file), "second\r\nx\r\nthird\r\n");
 }
 
 TEST_F(FileSystemTest, AFolderStampMovesWithEveryChangeOfNames) {

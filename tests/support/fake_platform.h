@@ -18,6 +18,8 @@ class FakeClock final : public platform::Clock {
   }
   void set(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
   void advance_seconds(long long seconds);
+  // The wall time read in the process's time zone (TZ), for cases where the offset matters.
+  void set_local(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
   std::int64_t system_time_as_file_time() override { return file_time_; }
   platform::CivilNow local_now() override { return now_; }
 

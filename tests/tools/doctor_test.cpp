@@ -4,7 +4,11 @@
 // log table and its purge on the log database, the JSON document, and the exit status.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <filesystem>
 #include <fstream>
@@ -146,6 +150,64 @@ TEST(Doctor, SaysWhenTheSettingsFileCannotBeRead) {
     EXPECT_EQ(report.find("Add under"), std::string::npos) << report;
     std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
+}
+
+// Today's log and trace files, where they are already there, must take this user's lines: a file
+// another user made without group write, or something other than a file in its place, fails.
+TEST_F(DoctorTest, FailsWhenTodaysLogOrTraceFileTakesNoLineOfThisUser) {
+  run_sql(log_db(), read_text(kWkLogSqlite));
+  settings();
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char yymmdd[16], trace_day[16];
+  std::strftime(yymmdd, sizeof yymmdd, "%y%m%d", &local);
+  std::strftime(trace_day, sizeof trace_day, "%Y_%m_%d", &local);
+  const std::string trace = dir_.str() + "/app/bin/transaction_log/" + trace_day + "(Ovik2Environment).log";
+  // The name of this user's log file of today under the application name POS, as `uid` sees it.
+  auto log_file = [&](uid_t uid) {
+    const passwd* user = getpwuid(uid);
+    return dir_.str() + "/app/bin/log/POS" + yymmdd + "-" + (user ? user->pw_name : "") + ".LOG";
+  };
+
+  std::filesystem::create_directories(dir_.path() / "app/bin/log");
+  dir_.write("app/bin/log/" + std::filesystem::path(log_file(geteuid())).filename().string(), "x\r\n");
+  auto [report, status] = doctor();
+  EXPECT_EQ(status, 0) << report;
+  EXPECT_TRUE(has(report, "\nok    today's log file: " + log_file(geteuid()) + " is writable\n")) << report;
+
+  std::filesystem::create_directories(trace);
+  std::tie(report, status) = doctor();
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(has(report, "\nFAIL  today's trace file: " + trace + " is not a regular file")) << report;
+  std::filesystem::remove(trace);
+
+  // Made by another user with a umask of 022: root may write anything, so the check runs as a
+  // user of its own then, owning everything but that file.
+  const uid_t other = geteuid() == 0 ? 54321 : geteuid();
+  const std::string theirs = log_file(other);
+  dir_.write("app/bin/log/" + std::filesystem::path(theirs).filename().string(), "x\r\n");
+  std::filesystem::permissions(theirs, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read |
+                                           (geteuid() == 0 ? std::filesystem::perms::owner_write
+                                                           : std::filesystem::perms::none));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path()))
+        if (entry.path() != theirs && lchown(entry.path().c_str(), other, other) != 0) _exit(2);
+      if (chown(dir_.str().c_str(), other, other) != 0 || setgid(other) != 0 || setuid(other) != 0) _exit(2);
+    }
+    std::tie(report, status) = doctor();
+    const bool failed = status == 1 && has(report, "\nFAIL  today's log file: " + theirs +
+                                                       " is not writable for this user: its lines are lost\n");
+    if (!failed) std::fprintf(stderr, "%s", report.c_str());
+    _exit(failed ? 0 : 1);
+  }
+  int child_status = 0;
+  ASSERT_EQ(waitpid(child, &child_status, 0), child);
+  EXPECT_TRUE(WIFEXITED(child_status) && WEXITSTATUS(child_status) == 0) << child_status;
 }
 
 // Relative SQLite files are those of the folder checked, not of the folder this program lies in;

@@ -3,9 +3,13 @@
 // (with the line to add when one is missing, and values that fit the section's provider), each
 // database connection with the provider's own error and where the library leaves that reason at
 // run time, the log table on the log database and the log's purge there, and whether the log and
-// trace folders can be written. Non-zero exit when a check fails.
+// trace folders, and today's log and trace files already there, can be written. Non-zero exit when
+// a check fails.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -24,8 +28,10 @@
 #include "ovik/component.h"
 #include "ovik/environment.h"
 #include "platform/ascii.h"
+#include "platform/clock.h"
 #include "platform/locale_rules.h"
 #include "platform/module_info.h"
+#include "platform/system_info.h"
 
 namespace ovik::host {
 
@@ -177,9 +183,43 @@ void check_writable(DoctorReport& report, const std::string& label, const fs::pa
              folder.string() + (probe_in == folder ? " is writable" : " can be created"));
 }
 
-void check_folders(DoctorReport& report, const fs::path& bin) {
-  check_writable(report, "log folder", bin / "log");
-  check_writable(report, "trace folder", bin / "transaction_log");
+// A day's file that is already there must take this user's lines: another user of the store's
+// group may have made it without group write (a umask of 022), and the library then loses this
+// user's lines without a word. A file not made yet is the folder's check.
+void check_day_file(DoctorReport& report, const std::string& label, const fs::path& file) {
+  struct stat info {};
+  if (::lstat(file.c_str(), &info) != 0) return;
+  if (!S_ISREG(info.st_mode)) {
+    report.add(CheckStatus::kFail, label,
+               file.string() + " is not a regular file: the library writes no line to it");
+  } else if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0) {
+    report.add(CheckStatus::kFail, label, file.string() + " is not writable for this user: its lines are lost",
+               "Let the users who log share a group with write access to the file (a umask of 002 for "
+               "them, and a setgid folder), or remove the file.");
+  } else {
+    report.add(CheckStatus::kOk, label, file.string() + " is writable");
+  }
+}
+
+void check_folders(DoctorReport& report, const Installation& at) {
+  check_writable(report, "log folder", at.bin / "log");
+  check_writable(report, "trace folder", at.bin / "transaction_log");
+
+  const platform::CivilNow now = platform::Facility<platform::Clock>::get().local_now();
+  char yymmdd[16], trace_day[16];
+  std::snprintf(yymmdd, sizeof yymmdd, "%02d%02d%02d", now.year % 100, now.month, now.day);
+  std::snprintf(trace_day, sizeof trace_day, "%04d_%02d_%02d", now.year, now.month, now.day);
+  // Programs may log under their own application names: every file of today and this user counts.
+  const std::string ending =
+      std::string(yymmdd) + "-" + platform::Facility<platform::SystemInfo>::get().user_name() + ".LOG";
+  std::error_code ec;
+  std::vector<fs::path> today;
+  for (fs::directory_iterator it(at.bin / "log", ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().filename().string().ends_with(ending)) today.push_back(it->path());
+  std::sort(today.begin(), today.end());
+  for (const fs::path& file : today) check_day_file(report, "today's log file", file);
+  check_day_file(report, "today's trace file",
+                 at.bin / "transaction_log" / (std::string(trace_day) + "(" + at.module_name + ").log"));
 }
 
 // Why a file that is there cannot be read ("" when it can). Opening it is the only test that holds
@@ -498,7 +538,7 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
     // The library reads an unreadable file as an empty one: every key would look missing.
     report.add(CheckStatus::kSkip, "sections, keys and connections", "Brindlemark.ini cannot be read");
   }
-  check_folders(report, at.bin);
+  check_folders(report, at);
 
   if (json)
     report.write_json(out, at.app.string());
