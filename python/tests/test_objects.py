@@ -143,6 +143,9 @@ class DatabaseTest(unittest.TestCase):
         ])
         self.assertEqual(rs.RecordCount, 2)
         self.assertEqual(rs.Fields.Count, 4)
+        # The recordset is a temporary, released at once: its field keeps it.
+        self.assertEqual(self.db.Connection.Execute(f"select NM from {self.table} where CD = 1").Fields(0).Value,
+                         "いちご")
 
     def test_python_values_become_sql_literals(self):
         self.assertEqual(self.db.GetValueString(decimal.Decimal("-0.00005"), 6), "0")
