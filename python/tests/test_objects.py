@@ -157,6 +157,13 @@ class DatabaseTest(unittest.TestCase):
         with self.assertRaises(ovik.OvikError) as caught:
             self.db.GetValueString(decimal.Decimal("1e30"), 6)
         self.assertEqual(caught.exception.number, 6)
+        # A Date holds the years 100 to 9999 to the second: datetime.max once became 10000/01/01.
+        self.assertEqual(self.db.DayConv(datetime.datetime(100, 1, 1)), "'0100/01/01 00:00:00'")
+        self.assertEqual(self.db.DayConv(datetime.datetime(9999, 12, 31, 23, 59, 59)), "'9999/12/31 23:59:59'")
+        for outside in (datetime.datetime.max, datetime.datetime(99, 12, 31), datetime.date(99, 12, 31)):
+            with self.assertRaises(ovik.OvikError) as caught:
+                self.db.DayConv(outside)
+            self.assertEqual((caught.exception.number, caught.exception.source), (6, "ovik"))
 
     def test_database_errors_reach_a_python_handler_before_the_failure(self):
         seen = []
