@@ -65,8 +65,9 @@ class CallbackListener final : public IDispatch {
   const TypeInfo& GetTypeInfo() override;
 
  private:
-  explicit CallbackListener(Callback callback) : callback_(std::move(callback)) {}
-  ~CallbackListener() = default;
+  // Counted among the module's live objects: its code lies in the module.
+  explicit CallbackListener(Callback callback);
+  ~CallbackListener();
   Callback callback_;
   std::uint32_t refs_ = 0;
 };

@@ -1,8 +1,11 @@
 // The reference-counting frame: the one place that allocates and frees objects. A class derives
 // from Object<Self, DefaultInterface, Extra...>; its description (Self::type_info()) drives the
-// dispatch interface. Objects belong to the thread that created them; the count is not atomic.
+// dispatch interface. Objects belong to the thread that created them, so an object's own count is
+// not atomic; the module's counts are, since threads that each have their own objects change them
+// at the same time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -14,7 +17,7 @@ namespace ovik {
 
 namespace detail {
 // Live objects and factory locks of the library, for DllCanUnloadNow.
-long& live_object_count() noexcept;
+std::atomic<long>& live_object_count() noexcept;
 }  // namespace detail
 
 template <class Self, class Interface, class... Extra>

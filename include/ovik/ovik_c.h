@@ -227,7 +227,9 @@ ovik_status ovik_currency_from_text(const char* text, int64_t* scaled);
 size_t ovik_currency_to_text(int64_t scaled, char* buffer, size_t size);
 /* "2024-01-05 09:03:07" (also with "T" between), or the date alone "2024-01-05". */
 ovik_status ovik_date_from_text(const char* text, double* days);
-size_t ovik_date_to_text(double days, char* buffer, size_t size); /* "yyyy-mm-dd hh:mm:ss" */
+/* "yyyy-mm-dd hh:mm:ss"; a date outside the years 100 to 9999 (NaN and infinities too) writes ""
+ * and returns 0 with the thread's last error 6. */
+size_t ovik_date_to_text(double days, char* buffer, size_t size);
 
 #ifdef __cplusplus
 }

@@ -101,12 +101,25 @@ _INT32 = range(-2**31, 2**31)
 _INT64 = range(-2**63, 2**63)
 
 
+# A Date holds the years 100 to 9999 to the second: from half a second before the end of 9999 a
+# time rounds into the year 10000.
+_FIRST_DATE = datetime.datetime(100, 1, 1)
+_PAST_LAST_DATE = datetime.datetime(9999, 12, 31, 23, 59, 59, 500000)
+
+
+def _date_overflow(value):
+    return OvikError(6, "ovik", f"Overflow: {value} as Date")
+
+
 def _ole_from_datetime(moment):
+    given = moment
     if isinstance(moment, datetime.datetime):
         if moment.tzinfo is not None:
             raise ValueError("a date with a time zone: pass the local wall time")
     else:
         moment = datetime.datetime.combine(moment, datetime.time())
+    if not _FIRST_DATE <= moment < _PAST_LAST_DATE:
+        raise _date_overflow(given)
     delta = moment - _DAY_ZERO
     fraction = (delta.seconds + delta.microseconds / 1e6) / 86400
     # Before day zero the day counts backwards but the time of day still forwards.
@@ -114,9 +127,14 @@ def _ole_from_datetime(moment):
 
 
 def _datetime_from_ole(days):
+    if not -657435.0 < days < 2958466.0:  # NaN too
+        raise _date_overflow(days)
     whole = int(days)
     seconds = round(abs(days - whole) * 86400)
-    return _DAY_ZERO + datetime.timedelta(days=whole, seconds=seconds)
+    try:
+        return _DAY_ZERO + datetime.timedelta(days=whole, seconds=seconds)
+    except OverflowError:
+        raise _date_overflow(days) from None
 
 
 class _Arguments:

@@ -143,6 +143,9 @@ class DatabaseTest(unittest.TestCase):
         ])
         self.assertEqual(rs.RecordCount, 2)
         self.assertEqual(rs.Fields.Count, 4)
+        # The recordset is a temporary, released at once: its field keeps it.
+        self.assertEqual(self.db.Connection.Execute(f"select NM from {self.table} where CD = 1").Fields(0).Value,
+                         "いちご")
 
     def test_python_values_become_sql_literals(self):
         self.assertEqual(self.db.GetValueString(decimal.Decimal("-0.00005"), 6), "0")
@@ -154,6 +157,13 @@ class DatabaseTest(unittest.TestCase):
         with self.assertRaises(ovik.OvikError) as caught:
             self.db.GetValueString(decimal.Decimal("1e30"), 6)
         self.assertEqual(caught.exception.number, 6)
+        # A Date holds the years 100 to 9999 to the second: datetime.max once became 10000/01/01.
+        self.assertEqual(self.db.DayConv(datetime.datetime(100, 1, 1)), "'0100/01/01 00:00:00'")
+        self.assertEqual(self.db.DayConv(datetime.datetime(9999, 12, 31, 23, 59, 59)), "'9999/12/31 23:59:59'")
+        for outside in (datetime.datetime.max, datetime.datetime(99, 12, 31), datetime.date(99, 12, 31)):
+            with self.assertRaises(ovik.OvikError) as caught:
+                self.db.DayConv(outside)
+            self.assertEqual((caught.exception.number, caught.exception.source), (6, "ovik"))
 
     def test_database_errors_reach_a_python_handler_before_the_failure(self):
         seen = []

@@ -443,15 +443,17 @@ ovik_status ovik_date_from_text(const char* text, double* days) {
 }
 
 size_t ovik_date_to_text(double days, char* buffer, size_t size) {
-  const platform::CivilDateTime c = platform::civil_from_ole(days);
-  char text[64];
-  const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day,
-                              c.hour, c.minute, c.second);
-  try {
-    return copy_out(std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0), buffer, size);
-  } catch (...) {
-    return copy_out(std::string(), buffer, size);
-  }
+  std::string text;
+  const ovik_status status = guarded([&] {
+    // The Variant's own check: NaN, infinities and far counts would read as day zero.
+    const platform::CivilDateTime c = platform::civil_from_ole(Variant(DateTime{days}).to_date().days);
+    char digits[64];
+    const int n = std::snprintf(digits, sizeof digits, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month,
+                                c.day, c.hour, c.minute, c.second);
+    text.assign(digits, n > 0 ? static_cast<std::size_t>(n) : 0);
+  });
+  if (status != OVIK_OK) text.clear();
+  return copy_out(text, buffer, size);
 }
 
 }  // extern "C"

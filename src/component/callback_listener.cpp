@@ -1,7 +1,14 @@
 #include "ovik/events.h"
+#include "ovik/object.h"
 #include "ovik/type_info.h"
 
 namespace ovik {
+
+CallbackListener::CallbackListener(Callback callback) : callback_(std::move(callback)) {
+  ++detail::live_object_count();
+}
+
+CallbackListener::~CallbackListener() { --detail::live_object_count(); }
 
 Ref<IDispatch> CallbackListener::make(Callback callback) {
   return Ref<IDispatch>(new CallbackListener(std::move(callback)));

@@ -9,16 +9,16 @@
 namespace ovik {
 
 namespace detail {
-long& live_object_count() noexcept {
-  static long count = 0;
+std::atomic<long>& live_object_count() noexcept {
+  static std::atomic<long> count = 0;
   return count;
 }
 }  // namespace detail
 
 namespace {
 
-long& factory_lock_count() noexcept {
-  static long count = 0;
+std::atomic<long>& factory_lock_count() noexcept {
+  static std::atomic<long> count = 0;
   return count;
 }
 

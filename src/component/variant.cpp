@@ -70,8 +70,8 @@ int current_year() { return pl::Facility<pl::Clock>::get().local_now().year; }
 
 double currency_to_double(Currency c) { return static_cast<double>(c.scaled) / 10000.0; }
 
-// A day count of the years 100 to 9999. Checked before civil_from_ole, which answers day zero for
-// counts far outside them.
+// A day count of the years 100 to 9999, wherever a date is converted to or from: civil_from_ole
+// answers day zero for counts far outside them, and a year beyond four digits reads back as no date.
 DateTime checked_date(double days) {
   if (!(days > -657435.0 && days < 2958466.0)) raise_runtime_error(err::kOverflow);
   double back = 0;
@@ -96,7 +96,7 @@ double Variant::to_double() const {
         else if constexpr (std::is_same_v<T, bool>) return v ? -1.0 : 0.0;
         else if constexpr (std::is_arithmetic_v<T>) return static_cast<double>(v);
         else if constexpr (std::is_same_v<T, Currency>) return currency_to_double(v);
-        else if constexpr (std::is_same_v<T, DateTime>) return v.days;
+        else if constexpr (std::is_same_v<T, DateTime>) return checked_date(v.days).days;
         else if constexpr (std::is_same_v<T, std::string>) {
           double d = 0;
           if (auto st = pl::parse_double(v, d); st != pl::ConvStatus::Ok) {
@@ -196,7 +196,10 @@ bool Variant::to_bool() const {
 DateTime Variant::to_date() const {
   if (auto* d = std::get_if<DateTime>(&v_)) return checked_date(d->days);
   if (auto* s = std::get_if<std::string>(&v_)) {
-    if (auto parsed = pl::parse_date(*s, current_year())) return DateTime{parsed->ole};
+    pl::ParsedDate parsed;
+    const pl::ConvStatus status = pl::parse_date(*s, current_year(), parsed);
+    if (status == pl::ConvStatus::Ok) return DateTime{parsed.ole};
+    if (status == pl::ConvStatus::Overflow) fail(status);
     double d = 0;
     if (pl::parse_double(*s, d) == pl::ConvStatus::Ok) return checked_date(d);
     raise_runtime_error(err::kTypeMismatch);
@@ -218,7 +221,7 @@ std::string Variant::to_string() const {
         else if constexpr (std::is_same_v<T, float>) return pl::format_double(static_cast<double>(v));
         else if constexpr (std::is_same_v<T, double>) return pl::format_double(v);
         else if constexpr (std::is_same_v<T, Currency>) return pl::format_currency(v.scaled);
-        else if constexpr (std::is_same_v<T, DateTime>) return pl::format_date(v.days);
+        else if constexpr (std::is_same_v<T, DateTime>) return pl::format_date(checked_date(v.days).days);
         else if constexpr (std::is_same_v<T, std::string>) return v;
         else return default_value(v).to_string();
       },

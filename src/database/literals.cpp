@@ -114,10 +114,17 @@ std::string clsDatabase::VarConv(std::string vdata) {
 }
 
 std::string clsDatabase::DayConv(std::string& vdata) {
-  const auto parsed =
-      platform::parse_date(vdata, platform::Facility<platform::Clock>::get().local_now().year);
-  if (!parsed) return "NULL";
-  std::string quoted = SqlQuote(platform::format_date_fixed(parsed->ole));
+  platform::ParsedDate parsed;
+  switch (platform::parse_date(vdata, platform::Facility<platform::Clock>::get().local_now().year, parsed)) {
+    case platform::ConvStatus::Ok:
+      break;
+    case platform::ConvStatus::TypeMismatch:
+      return "NULL";
+    case platform::ConvStatus::Overflow:
+      // A date the literal cannot hold is refused, never written as NULL in its place.
+      raise_runtime_error(err::kOverflow);
+  }
+  std::string quoted = SqlQuote(platform::format_date_fixed(parsed.ole));
   switch (get_Provider()) {
     case ConnectedDatabaseTypeEnum::IsOracle:
       return "to_date(" + quoted + ",'YYYY/MM/DD HH24:MI:SS')";

@@ -299,7 +299,9 @@ bool split_groups(std::string_view s, char sep, std::size_t max_digits, std::str
   }
 }
 
-bool parse_date_word(std::string_view w, DateOrder order, int current_year, std::int64_t& day_out) {
+// `outside` is set for a date that is valid but for its year, which lies outside 100..9999.
+bool parse_date_word(std::string_view w, DateOrder order, int current_year, std::int64_t& day_out,
+                     bool& outside) {
   char sep = 0;
   for (char c : w) {
     if (c == '/' || c == '-' || c == '.') {
@@ -310,7 +312,7 @@ bool parse_date_word(std::string_view w, DateOrder order, int current_year, std:
   if (sep == 0) return false;
   std::string_view g[3];
   int n = 0;
-  if (!split_groups(w, sep, 4, g, n) || n < 2) return false;
+  if (!split_groups(w, sep, 9, g, n) || n < 2) return false;
 
   std::string_view ys, ms, ds;
   if (n == 2) {
@@ -334,8 +336,11 @@ bool parse_date_word(std::string_view w, DateOrder order, int current_year, std:
     if (ys.size() <= 2) year += year < 30 ? 2000 : 1900;
   }
   const int month = to_int(ms), day = to_int(ds);
-  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month))
+  if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month)) return false;
+  if (year < 100 || year > 9999) {
+    outside = true;
     return false;
+  }
   day_out = days_from_civil(year, month, day) - kDayZero;
   return true;
 }
@@ -560,25 +565,33 @@ CivilDateTime civil_from_ole(double ole) {
 }
 
 std::optional<ParsedDate> parse_date(std::string_view text, int current_year) {
+  ParsedDate out;
+  if (parse_date(text, current_year, out) != ConvStatus::Ok) return std::nullopt;
+  return out;
+}
+
+ConvStatus parse_date(std::string_view text, int current_year, ParsedDate& out) {
   // Words separated by blanks: [date] [time [AM/PM]], the designator possibly glued to the time.
   std::string_view words[4];
   int n = 0;
   std::string_view s = trim_blanks(text);
   while (!s.empty()) {
-    if (n == 4) return std::nullopt;
+    if (n == 4) return ConvStatus::TypeMismatch;
     std::size_t end = 0;
     while (end < s.size() && !is_blank(s[end])) ++end;
     words[n++] = s.substr(0, end);
     s = trim_blanks(s.substr(end));
   }
-  if (n == 0) return std::nullopt;
+  if (n == 0) return ConvStatus::TypeMismatch;
 
   const DateOrder order = user_locale().date.order;
   ParsedDate result;
   std::int64_t day = 0;
   int w = 0;
+  bool outside = false;
   if (words[0].find_first_of("/-.") != std::string_view::npos) {
-    if (!parse_date_word(words[0], order, current_year, day)) return std::nullopt;
+    if (!parse_date_word(words[0], order, current_year, day, outside) && !outside)
+      return ConvStatus::TypeMismatch;
     result.has_date = true;
     w = 1;
   }
@@ -588,16 +601,18 @@ std::optional<ParsedDate> parse_date(std::string_view text, int current_year) {
     int ampm = 0;
     if (w < n) {
       ampm = designator(words[w++]);
-      if (ampm == 0) return std::nullopt;
+      if (ampm == 0) return ConvStatus::TypeMismatch;
     } else if (time_word.size() > 2) {
       ampm = designator(time_word.substr(time_word.size() - 2));
       if (ampm != 0) time_word.remove_suffix(2);
     }
-    if (w != n || !parse_time_word(time_word, ampm, seconds)) return std::nullopt;
+    if (w != n || !parse_time_word(time_word, ampm, seconds)) return ConvStatus::TypeMismatch;
     result.has_time = true;
   }
+  if (outside) return ConvStatus::Overflow;
   result.ole = ole_from_parts(day, seconds);
-  return result;
+  out = result;
+  return ConvStatus::Ok;
 }
 
 // Both build their text in one string: a date is formatted twice for every row RecordToDatabase

@@ -114,6 +114,9 @@ struct ParsedDate {
   bool has_time = false;
 };
 std::optional<ParsedDate> parse_date(std::string_view text, int current_year);
+// The same, telling a text that is no date (TypeMismatch) from a valid date but for its year, of
+// up to nine digits, outside 100..9999 (Overflow). `out` is untouched on failure.
+ConvStatus parse_date(std::string_view text, int current_year, ParsedDate& out);
 
 // The user's text form of a date-time: the short date (order from DateSettings, 4-digit year, 2-digit
 // month and day, "/" between), a space, the time "H:mm:ss"; only the time when the date is day zero,

@@ -4,6 +4,7 @@
  * is the number of failures. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -240,6 +241,12 @@ static void currency_and_dates_as_text(void) {
   CHECK(ovik_date_to_text(days, text, sizeof text) == 19 && strcmp(text, "2024-01-05 09:03:07") == 0);
   CHECK(ovik_date_from_text("2024-01-05T12:00:00", &days) == OVIK_OK && days == 45296.5);
   CHECK(ovik_date_to_text(-1.25, text, sizeof text) == 19 && strcmp(text, "1899-12-29 06:00:00") == 0);
+  /* The years 100 to 9999 only: what lies outside once came out as a date. */
+  CHECK(ovik_date_to_text(-657434.0, text, sizeof text) == 19 && strcmp(text, "0100-01-01 00:00:00") == 0);
+  CHECK(ovik_date_to_text(2958465.99998, text, sizeof text) == 19 && strcmp(text, "9999-12-31 23:59:58") == 0);
+  const double outside[] = {NAN, INFINITY, -INFINITY, 1e300, -1e300, -657435.0, 2958466.0};
+  for (size_t i = 0; i < sizeof outside / sizeof outside[0]; ++i)
+    CHECK(ovik_date_to_text(outside[i], text, sizeof text) == 0 && text[0] == '\0' && ovik_error_number() == 6);
   CHECK(ovik_date_from_text("2023-02-29", &days) == OVIK_FAILED && ovik_error_number() == 13);
   CHECK(ovik_date_from_text("2024-01-05 09:03", &days) == OVIK_FAILED);
   CHECK(ovik_date_from_text("2024-01-05 09:03:07 extra", &days) == OVIK_FAILED);

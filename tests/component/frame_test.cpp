@@ -2,6 +2,10 @@
 // (by-reference write-back, optional parameters, the error triple), and events.
 #include <gtest/gtest.h>
 
+#include <latch>
+#include <thread>
+#include <vector>
+
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "ovik/events.h"
@@ -15,8 +19,6 @@ using testing::__Sample;
 using testing::_Sample;
 using testing::Sample;
 using testing::g_ended;
-
-
 
 Variant call(IDispatch* object, const char* name, std::vector<Variant>& args,
              InvokeKind kind = InvokeKind::Method) {
@@ -35,6 +37,28 @@ TEST(Frame, CreatesByNameAndEndsWhenTheLastReferenceGoes) {
   }
   EXPECT_EQ(g_ended, ended_before + 1);
   EXPECT_THROW(create_object("OvikFrameTest.NoSuchClass"), RaisedError);
+  EXPECT_EQ(DllCanUnloadNow(), hresult::kOk);
+  Ref<IDispatch> listener = CallbackListener::make({});  // the module's code, so it counts
+  EXPECT_EQ(DllCanUnloadNow(), hresult::kFalse);
+  listener.reset();
+
+  // Threads with objects of their own: the module's counts come back to zero exactly.
+  std::latch start(4);
+  auto churn = [&start] {
+    start.arrive_and_wait();
+    for (int i = 0; i < 200000; ++i) {
+      Ref<IDispatch> object = create_object("OvikFrameTest.Sample");
+      for (int k = 0; k < 4; ++k) {
+        Ref<IClassFactory> factory = component::make_class_factory(Sample::type_info());
+        factory->LockServer(true);
+        factory->LockServer(false);
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back(churn);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(DllCanUnloadNow(), hresult::kOk);
 }
 
 TEST(Frame, QueryInterfaceKeepsIdentityAndRefusesStrangers) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -142,7 +143,7 @@ TEST_F(LiteralsTest, DayConvForms) {
   Ref<clsDatabase> db = connected("SQLite");
   struct Case {
     const char* text;
-    const char* result;
+    const char* result;  // nullptr: overflow (6)
   };
   const Case cases[] = {
       {"2024/1/5", "'2024/01/05 00:00:00'"},
@@ -151,7 +152,11 @@ TEST_F(LiteralsTest, DayConvForms) {
       {"1/5", "'2031/01/05 00:00:00'"},  // no year: the clock's
       {"1850/2/3 23:59:59", "'1850/02/03 23:59:59'"},
       {"9999/12/31 23:59:59", "'9999/12/31 23:59:59'"},
-      {"10000/1/1", "NULL"},
+      {"0100/1/1", "'0100/01/01 00:00:00'"},
+      {"10000/1/1", nullptr},  // a date the literal cannot hold, never NULL in its place
+      {"0099-12-31 00:00:00", nullptr},
+      {"12/31/0099", "NULL"},  // no such month in year-first order
+      {"0099/2/30", "NULL"},
       {"2023/2/29", "NULL"},
       {"2024/13/1", "NULL"},
       {"25:00", "NULL"},
@@ -161,7 +166,11 @@ TEST_F(LiteralsTest, DayConvForms) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     std::string text = c.text;
-    EXPECT_EQ(db->DayConv(text), c.result);
+    if (c.result != nullptr) {
+      EXPECT_EQ(db->DayConv(text), c.result);
+    } else {
+      EXPECT_EQ(error_of([&] { db->DayConv(text); }), 6);
+    }
   }
   Ref<clsDatabase> access = connected("Microsoft.Jet.OLEDB.4.0");
   std::string date_only = "2024/1/5";
@@ -203,10 +212,28 @@ TEST_F(LiteralsTest, GetValueStringByFieldTypeClass) {
       {Variant(DateTime{ole}), ado::adDate, "'2024/01/05 09:03:00'"},
       {Variant("2024/1/5"), ado::adDBDate, "'2024/01/05 00:00:00'"},
       {Variant("not a date"), ado::adDBTime, "NULL"},
+      {Variant(DateTime{-657434.0}), ado::adDBTimeStamp, "'0100/01/01 00:00:00'"},
+      {Variant(DateTime{2958465.99998}), ado::adDBTimeStamp, "'9999/12/31 23:59:58'"},
+      {Variant("9999-12-31 23:59:59"), ado::adDBTimeStamp, "'9999/12/31 23:59:59'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.result) + " / type " + std::to_string(c.type));
     EXPECT_EQ(db->GetValueString(c.value, c.type), c.result);
+  }
+  // Dates outside the years 100 to 9999 (as a server hands them over: text) are refused, in any
+  // field: they once became 1899/12/30, NULL or a text that reads as no date.
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<Variant> outside = {
+      Variant(DateTime{std::numeric_limits<double>::quiet_NaN()}), Variant(DateTime{inf}),
+      Variant(DateTime{-inf}), Variant(DateTime{1e300}), Variant(DateTime{-1e300}),
+      Variant(DateTime{-657435.0}), Variant(DateTime{2958466.0}), Variant("0099-12-31 00:00:00"),
+      Variant("10000-01-01 00:00:00"),
+  };
+  for (std::size_t i = 0; i < outside.size(); ++i) {
+    for (const std::int32_t type : {ado::adDBTimeStamp, ado::adDate, ado::adInteger}) {
+      if (outside[i].is_string() && type == ado::adInteger) continue;  // text there is no date
+      EXPECT_EQ(error_of([&] { db->GetValueString(outside[i], type); }), 6) << i << " type " << type;
+    }
   }
 }
 

@@ -466,6 +466,29 @@ TEST_P(ObjectsTest, RecordsetsThatCannotWriteRefuseClearly) {
             err::kTypeMismatch);
 }
 
+// cn.Execute(sql).Fields(0).Value: nothing holds the recordset but its Fields and Field objects.
+TEST_P(ObjectsTest, FieldsKeepTheirRecordsetAlive) {
+  const std::string sql = "SELECT nm, id FROM obj_items ORDER BY id";
+  Ref<Field> first = exec(sql)->get_Fields()->get_Item(0);
+  EXPECT_EQ(first->get_Value().to_string(), "apple");
+  Ref<Fields> fields = exec(sql)->get_Fields();
+  EXPECT_EQ(fields->get_Item("id")->get_Value().to_i32(), 1);
+
+  Ref<IDispatch> cn(cn_);
+  Ref<IDispatch> by_name =
+      call(call(call(cn, "Execute", InvokeKind::Method, {Variant(sql)}).to_object(), "Fields", InvokeKind::PropertyGet)
+               .to_object(),
+           "Item", InvokeKind::PropertyGet, {Variant(std::int32_t{0})})
+          .to_object();
+  EXPECT_EQ(call(by_name, "Value", InvokeKind::PropertyGet).to_string(), "apple");
+
+  // Closing the recordset still ends its fields.
+  auto rs = exec(sql);
+  Ref<Field> closed = rs->get_Fields()->get_Item(0);
+  rs->Close();
+  EXPECT_EQ(raised([&] { closed->get_Value(); }).number(), access::kObjectClosed);
+}
+
 TEST_P(ObjectsTest, ScriptsReachEverythingByName) {
   Ref<IDispatch> cn(cn_);
   EXPECT_EQ(call(cn, "state", InvokeKind::PropertyGet).to_i32(), adStateOpen);
@@ -552,9 +575,11 @@ TEST(InMemoryRecordsetTest, AppendedFieldsTakeRowsAndConvertValues) {
   rs->MoveLast();
   EXPECT_EQ(fields->get_Item("DT")->get_Value(), Variant(DateTime{45296.5}));
 
+  // A field keeps its recordset: the client's last reference to the recordset is not its end.
   Ref<Field> kept = fields->get_Item("CD");
   rs.reset();
-  EXPECT_EQ(raised([&] { kept->get_Value(); }).number(), access::kObjectClosed);
+  fields.reset();
+  EXPECT_EQ(kept->get_Value().to_i32(), 3);
 }
 
 TEST(InMemoryRecordsetTest, ReadOnlyInMemoryRecordsetsRefuseRows) {

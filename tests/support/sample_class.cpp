@@ -2,7 +2,7 @@
 
 namespace ovik::testing {
 
-int g_ended = 0;
+std::atomic<int> g_ended = 0;
 
 namespace {
 const ClassRegistration kSampleRegistration(&Sample::type_info);

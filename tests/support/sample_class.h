@@ -3,6 +3,8 @@
 // "OvikFrameTest.Sample" (not part of the type library).
 #pragma once
 
+#include <atomic>
+
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "ovik/events.h"
@@ -28,7 +30,7 @@ class _Sample : public IDispatch {
   virtual void Fire(std::int32_t count) = 0;
 };
 
-extern int g_ended;  // how many Sample objects have ended
+extern std::atomic<int> g_ended;  // how many Sample objects have ended
 
 class Sample final : public Object<Sample, _Sample, IConnectionPointContainer> {
  public:

@@ -1,6 +1,7 @@
 #include "database/access/objects/recordset.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "database/access/connection_string.h"
 #include "database/access/objects/errors.h"
@@ -109,8 +110,16 @@ const TypeInfo& FieldImpl::type_info() {
   return info;
 }
 
+FieldImpl::FieldImpl(Ref<Recordset> owner, std::size_t index) : owner_(std::move(owner)), index_(index) {}
+
+FieldImpl::~FieldImpl() {
+  if (owner_) owner_->forget(index_, this);
+}
+
+void FieldImpl::detach() { owner_.reset(); }
+
 Recordset& FieldImpl::owner() {
-  if (owner_ == nullptr) raise(kObjectClosed, kClosedText);
+  if (!owner_) raise(kObjectClosed, kClosedText);
   return *owner_;
 }
 
@@ -134,15 +143,14 @@ const TypeInfo& FieldsImpl::type_info() {
   return info;
 }
 
-Recordset& FieldsImpl::owner() {
-  if (owner_ == nullptr) raise(kObjectClosed, kClosedText);
-  return *owner_;
-}
+FieldsImpl::FieldsImpl(Ref<Recordset> owner) : owner_(std::move(owner)) {}
 
-std::int32_t FieldsImpl::get_Count() { return static_cast<std::int32_t>(owner().field_count()); }
+FieldsImpl::~FieldsImpl() { owner_->forget(this); }
+
+std::int32_t FieldsImpl::get_Count() { return static_cast<std::int32_t>(owner_->field_count()); }
 
 Ref<Field> FieldsImpl::get_Item(Variant Index) {
-  Recordset& rs = owner();
+  Recordset& rs = *owner_;
   if (Index.is_string()) return rs.field(rs.index_of(*Index.get_if<std::string>()));
   const std::int32_t i = Index.to_i32();
   if (i < 0 || static_cast<std::size_t>(i) >= rs.field_count())
@@ -152,7 +160,7 @@ Ref<Field> FieldsImpl::get_Item(Variant Index) {
 }
 
 void FieldsImpl::Append(std::string Name, std::int32_t Type, std::int32_t DefinedSize, std::int32_t Attrib) {
-  owner().append_field(std::move(Name), Type, DefinedSize, Attrib);
+  owner_->append_field(std::move(Name), Type, DefinedSize, Attrib);
 }
 
 // ---- Recordset ----
@@ -195,11 +203,26 @@ const TypeInfo& Recordset::type_info() {
   return info;
 }
 
-Recordset::Recordset() : fields_(make_object<FieldsImpl>(this)) {}
+Ref<Fields> Recordset::get_Fields() {
+  if (fields_ != nullptr) return Ref<Fields>(fields_);
+  Ref<FieldsImpl> made = make_object<FieldsImpl>(Ref<Recordset>(this));
+  fields_ = made.get();
+  return made;
+}
 
-Recordset::~Recordset() {
-  fields_->detach();
-  for (auto& f : field_objects_) f->detach();
+Ref<Field> Recordset::field(std::size_t index) {
+  if (FieldImpl* alive = field_objects_.at(index)) return Ref<Field>(alive);
+  Ref<FieldImpl> made = make_object<FieldImpl>(Ref<Recordset>(this), index);
+  field_objects_[index] = made.get();
+  return made;
+}
+
+void Recordset::forget(const FieldsImpl* fields) {
+  if (fields_ == fields) fields_ = nullptr;
+}
+
+void Recordset::forget(std::size_t index, const FieldImpl* field) {
+  if (index < field_objects_.size() && field_objects_[index] == field) field_objects_[index] = nullptr;
 }
 
 void Recordset::require_open() const {
@@ -250,11 +273,12 @@ void Recordset::put_ActiveConnection(Ref<_Connection> value) {
 }
 
 void Recordset::set_fields(std::vector<FieldDef> defs) {
-  for (auto& f : field_objects_) f->detach();
-  field_objects_.clear();
+  // Every caller holds this recordset, so the references the fields let go of are never its last.
+  std::vector<FieldImpl*> alive = std::exchange(field_objects_, {});
+  for (FieldImpl* f : alive)
+    if (f != nullptr) f->detach();
   defs_ = std::move(defs);
-  field_objects_.reserve(defs_.size());
-  for (std::size_t i = 0; i < defs_.size(); ++i) field_objects_.push_back(make_object<FieldImpl>(this, i));
+  field_objects_.assign(defs_.size(), nullptr);
 }
 
 void Recordset::reset_rows() {
@@ -294,7 +318,7 @@ void Recordset::append_field(std::string name, std::int32_t type, std::int32_t d
     if (equals_ignore_case(d.name, name))
       raise(3367, "Object is already in collection. Cannot append: " + name + ".");
   defs_.push_back(appended_field(std::move(name), type, defined_size, attributes));
-  field_objects_.push_back(make_object<FieldImpl>(this, defs_.size() - 1));
+  field_objects_.push_back(nullptr);
 }
 
 void Recordset::Open(Variant Source, Variant ActiveConnection, std::int32_t CursorType, std::int32_t LockType,

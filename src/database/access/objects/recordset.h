@@ -15,10 +15,12 @@
 // Moving off a row with pending changes saves them first. A failed write leaves the changes
 // pending (CancelUpdate drops them); what the database said about it is in the connection's Errors.
 //
-// Ownership: the Fields collection and Field objects are made once per set of fields and hold a
-// plain pointer back to their recordset, which detaches them when it ends or its fields change;
-// a detached field raises 3704. So clients may keep a Field while walking the rows, and no
-// reference cycle keeps a recordset alive.
+// Ownership: the Fields collection and each Field object hold a reference to their recordset, so
+// that `cn.Execute(sql).Fields(0).Value` reads a recordset that nobody else holds any more. The
+// recordset knows only those that are alive (plain pointers, cleared as they end), so no cycle
+// keeps it alive; they are made when first asked for. A Field whose recordset's fields change
+// (Close of a query, other columns when run again) is detached and raises 3704. Clients may keep
+// a Field while walking the rows.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +42,8 @@ class Recordset;
 class FieldImpl final : public Object<FieldImpl, Field> {
  public:
   static const TypeInfo& type_info();
-  FieldImpl(Recordset* owner, std::size_t index) : owner_(owner), index_(index) {}
+  FieldImpl(Ref<Recordset> owner, std::size_t index);
+  ~FieldImpl() override;
   std::string get_Name() override { return def().name; }
   std::int32_t get_Type() override { return def().type; }
   std::int32_t get_DefinedSize() override { return def().defined_size; }
@@ -49,34 +52,32 @@ class FieldImpl final : public Object<FieldImpl, Field> {
   std::int32_t get_NumericScale() override { return def().scale; }
   Variant get_Value() override;
   void put_Value(Variant value) override;
-  void detach() { owner_ = nullptr; }
+  void detach();
 
  private:
   const FieldDef& def();
   Recordset& owner();
-  Recordset* owner_;
+  Ref<Recordset> owner_;
   std::size_t index_;
 };
 
 class FieldsImpl final : public Object<FieldsImpl, Fields> {
  public:
   static const TypeInfo& type_info();
-  explicit FieldsImpl(Recordset* owner) : owner_(owner) {}
+  explicit FieldsImpl(Ref<Recordset> owner);
+  ~FieldsImpl() override;
   std::int32_t get_Count() override;
   Ref<Field> get_Item(Variant Index) override;
   void Append(std::string Name, std::int32_t Type, std::int32_t DefinedSize, std::int32_t Attrib) override;
-  void detach() { owner_ = nullptr; }
 
  private:
-  Recordset& owner();
-  Recordset* owner_;
+  Ref<Recordset> owner_;
 };
 
 class Recordset final : public Object<Recordset, _Recordset> {
  public:
   static const TypeInfo& type_info();
-  Recordset();
-  ~Recordset() override;
+  Recordset() = default;
 
   std::int32_t get_CursorLocation() override { return cursor_location_; }
   void put_CursorLocation(std::int32_t value) override;
@@ -103,7 +104,7 @@ class Recordset final : public Object<Recordset, _Recordset> {
   void AddNew() override;
   void Update() override;
   void CancelUpdate() override;
-  Ref<Fields> get_Fields() override { return Ref<Fields>(fields_); }
+  Ref<Fields> get_Fields() override;
 
   // Connection.Execute's result: the statement's rows on a forward-only, read-only server
   // cursor. Throws DriverError when the first row cannot be fetched.
@@ -112,7 +113,10 @@ class Recordset final : public Object<Recordset, _Recordset> {
   // ---- for Fields and Field ----
   std::size_t field_count() const { return defs_.size(); }
   const FieldDef& def(std::size_t index) const { return defs_.at(index); }
-  Ref<Field> field(std::size_t index) const { return Ref<Field>(field_objects_.at(index)); }
+  Ref<Field> field(std::size_t index);
+  // Called by a Fields or Field object as it ends.
+  void forget(const FieldsImpl* fields);
+  void forget(std::size_t index, const FieldImpl* field);
   // The index of the field named `name` (ASCII case ignored); raises 3265 when there is none.
   std::size_t index_of(std::string_view name) const;
   void append_field(std::string name, std::int32_t type, std::int32_t defined_size, std::int32_t attributes);
@@ -150,8 +154,9 @@ class Recordset final : public Object<Recordset, _Recordset> {
   bool from_database_ = false;  // opened from a query (else in memory from appended fields)
 
   std::vector<FieldDef> defs_;
-  Ref<FieldsImpl> fields_;
-  std::vector<Ref<FieldImpl>> field_objects_;
+  // Those alive, by field index (nullptr where none is).
+  FieldsImpl* fields_ = nullptr;
+  std::vector<FieldImpl*> field_objects_;
 
   std::vector<ColumnStore> columns_;
   std::ptrdiff_t position_ = 0;  // row index; -1 before the first, row_count() after the last
