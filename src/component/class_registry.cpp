@@ -122,8 +122,9 @@ void register_factory(std::string progid, std::function<Ref<IDispatch>()> factor
 namespace {
 // A misspelt name is the usual cause: the text names it and where the right ones are listed.
 [[noreturn]] void cannot_create(std::string_view progid) {
-  raise_runtime_error(err::kCannotCreateObject,
-                      "\"" + std::string(progid) + "\" (`ovik typelib` lists the classes that can be created)");
+  raise_runtime_error(
+      err::kCannotCreateObject,
+      "\"" + std::string(progid) + "\" (`ovik typelib` lists the classes that can be created)");
 }
 }  // namespace
 

@@ -771,8 +771,9 @@ TEST(SqliteDriverTest, ASecondWriterWaitsForTheBusyTimeoutThenGivesUp) {
 
 // What body found wrong ("" for nothing), run in a child process as a user who owns nothing here.
 // pause() in body waits until meanwhile has run in this process.
-std::string as_reader(const std::function<std::string(const std::function<void()>& pause)>& body,
-                      const std::function<void()>& meanwhile = [] {}) {
+std::string as_reader(
+    const std::function<std::string(const std::function<void()>& pause)>& body,
+    const std::function<void()>& meanwhile = [] {}) {
   int result[2], ready[2], go[2];
   if (::pipe(result) != 0 || ::pipe(ready) != 0 || ::pipe(go) != 0) return "no pipes";
   const pid_t child = ::fork();
@@ -870,7 +871,8 @@ TEST(SqliteDriverTest, AReadOnlyUserReadsWhatAWriterLeftInWalMode) {
   }
 
   testing::TempDir dir;
-  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  std::filesystem::permissions(dir.path(),
+                               std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
   const auto path = dir.str() + "/app.db";
   open_sqlite(path)->execute("CREATE TABLE t (v INTEGER); INSERT INTO t VALUES (1)");
   ASSERT_EQ(::chmod(path.c_str(), 0644), 0);

@@ -243,9 +243,10 @@ TEST_F(DoctorTest, RelativeDatabasesAreThoseOfTheCheckedFolder) {
 TEST(Doctor, RefusesWhatIsNoApplicationFolder) {
   testing::TempDir dir;
   const std::string file = dir.write("a-file", "");
-  for (const auto& [folder, why] : {std::pair<std::string, std::string>{dir.str() + "/missing", "no such folder"},
-                                    {file, "not a folder"},
-                                    {dir.str(), "it holds neither ini/ nor bin/"}}) {
+  for (const auto& [folder, why] :
+       {std::pair<std::string, std::string>{dir.str() + "/missing", "no such folder"},
+        {file, "not a folder"},
+        {dir.str(), "it holds neither ini/ nor bin/"}}) {
     std::ostringstream out, err;
     EXPECT_EQ(run_doctor({"--json", folder}, out, err), 2) << folder;
     EXPECT_EQ(out.str(), "") << folder;
@@ -479,7 +480,8 @@ TEST_F(DoctorTest, JsonIsOneDocumentWithTheSameExitStatus) {
   ASSERT_NE(connection, nullptr);
   ASSERT_NE(provider, nullptr);
   EXPECT_EQ(connection->at("status"), "fail");
-  EXPECT_NE(connection->at("hint").get<std::string>().find("\nAt run time OpenDatabase shows the start-up notice, then raises error 91"),
+  EXPECT_NE(connection->at("hint").get<std::string>().find(
+                "\nAt run time OpenDatabase shows the start-up notice, then raises error 91"),
             std::string::npos);
   EXPECT_EQ(provider->at("status"), "ok");
   EXPECT_EQ(provider->at("detail"), "SQLOLEDB");

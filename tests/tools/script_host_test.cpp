@@ -154,7 +154,8 @@ TEST(ScriptHost, IdsComeBackInTheAnswerAndTheLinesOfTheirRequest) {
     host.run_line(R"({"id": "bad", "call": "s.Add", "bogus": 1})");  // so does a refused request
     host.run_line(R"({"id": ["not", "scalar"], "get": "s.Name"})");  // an id must be a scalar
     host.run_line(R"({"id": "x", "get": )");                         // unreadable: no id to give back
-    host.run_line(R"({"id": -9223372036854775809, "get": "s.Name"})");  // beyond a double's digits
+    // Numbers come back as written, also beyond the digits a double holds.
+    host.run_line(R"({"id": -9223372036854775809, "get": "s.Name"})");
     host.run_line(R"({"id": 1.50, "get": "s.Name", "bogus": 1})");
     platform::Facility<platform::UserInterface>::get().message_box("後", "警告", 64);  // between requests
   }

@@ -150,7 +150,8 @@ std::string runtime_hint(const std::string& section, bool traced, bool raised, c
   if (!raised)
     return "At run time OpenDatabase hands this database out unconnected: its Usable is False, and its "
            "ErrorCD and ErrorMsg say why.";
-  std::string hint = "At run time OpenDatabase shows the start-up notice, then raises error 91 to the program.";
+  std::string hint =
+      "At run time OpenDatabase shows the start-up notice, then raises error 91 to the program.";
   if (section == "database") {
     hint += " The reason goes to the day's log file " + (at.bin / "log").string() +
             "/<application><yymmdd>-<user>.LOG"

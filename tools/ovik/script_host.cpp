@@ -68,22 +68,25 @@ int nesting_depth(const std::string& text) {
   return deepest;
 }
 
-// The text of the top-level "id" as the line wrote it: a number beyond what a double holds exactly
-// (-9223372036854775809) comes back as written, not rounded.
-class IdToken final : public nlohmann::json_sax<Json> {
+// The text of a top-level "id" that is a number with a fraction or exponent, or beyond 64 bits, as
+// the line wrote it: -9223372036854775809 comes back as written, not rounded through a double.
+class FloatIdToken final : public nlohmann::json_sax<Json> {
  public:
   std::string text;
 
-  bool null() override { return take("null"); }
-  bool boolean(bool value) override { return take(value ? "true" : "false"); }
-  bool number_integer(number_integer_t value) override { return take(std::to_string(value)); }
-  bool number_unsigned(number_unsigned_t value) override { return take(std::to_string(value)); }
-  bool number_float(number_float_t, const string_t& written) override { return take(written); }
-  bool string(string_t&) override { return take(""); }
-  bool binary(binary_t&) override { return take(""); }
-  bool start_object(std::size_t) override { return take(""), ++depth_, true; }
+  bool null() override { return next(); }
+  bool boolean(bool) override { return next(); }
+  bool number_integer(number_integer_t) override { return next(); }
+  bool number_unsigned(number_unsigned_t) override { return next(); }
+  bool number_float(number_float_t, const string_t& written) override {
+    if (at_id_) text = written;
+    return next();
+  }
+  bool string(string_t&) override { return next(); }
+  bool binary(binary_t&) override { return next(); }
+  bool start_object(std::size_t) override { return ++depth_, next(); }
   bool end_object() override { return --depth_, true; }
-  bool start_array(std::size_t) override { return take(""), ++depth_, true; }
+  bool start_array(std::size_t) override { return ++depth_, next(); }
   bool end_array() override { return --depth_, true; }
   bool key(string_t& name) override {
     at_id_ = depth_ == 1 && name == "id";
@@ -92,8 +95,7 @@ class IdToken final : public nlohmann::json_sax<Json> {
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 
  private:
-  bool take(const std::string& written) {
-    if (at_id_ && depth_ == 1) text = written;
+  bool next() {
     at_id_ = false;
     return true;
   }
@@ -103,7 +105,7 @@ class IdToken final : public nlohmann::json_sax<Json> {
 
 std::string id_text(const std::string& line, const Json& id) {
   if (id.is_number_float()) {
-    IdToken token;
+    FloatIdToken token;
     if (Json::sax_parse(line, &token) && !token.text.empty()) return token.text;
   }
   return id.dump(-1, ' ', false, Json::error_handler_t::replace);

@@ -742,7 +742,8 @@ class SqliteDriver final : public Driver {
       const int read = sqlite3_exec(db->handle, "PRAGMA schema_version", nullptr, nullptr, nullptr);
       std::error_code ec;
       const bool wal_left = read != SQLITE_OK && std::filesystem::exists(path + "-wal", ec);
-      if (read != SQLITE_OK && !wal_left && sqlite3_extended_errcode(db->handle) == SQLITE_READONLY_DIRECTORY) {
+      if (read != SQLITE_OK && !wal_left &&
+          sqlite3_extended_errcode(db->handle) == SQLITE_READONLY_DIRECTORY) {
         db = open_as_it_lies(path, db->default_busy_ms);
       } else if (read != SQLITE_OK) {
         throw_error(db->handle, read,
@@ -888,9 +889,8 @@ class SqliteDriver final : public Driver {
     db->as_it_lay = Database::Stamp{path, std::filesystem::last_write_time(path, ec),
                                     std::filesystem::file_size(path, ec)};
     const std::string uri = "file:" + uri_path(path) + "?immutable=1";
-    const int rc =
-        sqlite3_open_v2(uri.c_str(), &db->handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-                        nullptr);
+    const int rc = sqlite3_open_v2(uri.c_str(), &db->handle,
+                                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) throw_error(db->handle, rc, ": " + path);
     sqlite3_extended_result_codes(db->handle, 1);
     db->default_busy_ms = busy_ms;
