@@ -125,10 +125,10 @@ cp -a "$build/app" "$work/app"
 rm -rf "$work/app/data" "$work/app/bin/log" "$work/app/bin/transaction_log"
 cp "$build/tools/load/ovik_fleet" "$work/app/bin/"
 
-run() { # label dsn user password monitor-dsn stores seconds [extra]
+run() { # label dsn user password monitor-dsn stores seconds [extra ...]
   local out="$work/run.out" status=0
   "$work/app/bin/ovik_fleet" --label "$1" --dsn "$2" --user "$3" --password "$4" --monitor-dsn "$5" \
-    --stores "$6" --seconds "$7" --entries "$entries" ${8:+"$8"} >"$out" 2>&1 || status=$?
+    --stores "$6" --seconds "$7" --entries "$entries" "${@:8}" >"$out" 2>&1 || status=$?
   cat "$out"
   if [ -n "$table" ]; then sed -n 's/^fleet-row //p' "$out" >>"$table"; fi
   return $status
@@ -170,7 +170,7 @@ for server in $servers; do
     fi
     for n in $stores; do
       run "MariaDB directly" "$OVIK_TEST_MARIADB_DSN" "$OVIK_TEST_MARIADB_USER" "$OVIK_TEST_MARIADB_PASSWORD" \
-        "$OVIK_TEST_MARIADB_DSN" "$n" "$seconds" || failed=1
+        "$OVIK_TEST_MARIADB_DSN" "$n" "$seconds" --database "$OVIK_TEST_MARIADB_DATABASE" || failed=1
     done
     ;;
   *)

@@ -10,7 +10,7 @@
 // Run it from a copy of an application folder (scripts/fleet.sh makes one and starts the servers);
 // it rewrites that folder's ini/Brindlemark.ini to point all three databases at the DSN.
 //
-//   ovik_fleet --dsn DSN --user U --password P [--monitor-dsn DSN] [--stores N] [--seconds S]
+//   ovik_fleet --dsn DSN --user U --password P [--database NAME] [--monitor-dsn DSN] [--stores N] [--seconds S]
 //              [--entries K] [--label TEXT] [--expect-fallback]
 //
 // Prints the figures and one line per check; exit status 0 when every check holds. The figures
@@ -53,6 +53,7 @@ constexpr int kLinesPerOrder = 3;
 
 struct Options {
   std::string dsn, user, password, monitor_dsn, label;
+  std::string database;  // empty: the DSN's own
   int stores = 20;
   int seconds = 20;
   int entries = 5;  // log entries a round
@@ -90,7 +91,9 @@ std::string read_file(const fs::path& path) {
 
 Ref<_Connection> open_dsn(const Options& o, const std::string& dsn) {
   Ref<_Connection> c = new_connection();
-  c->Open("Provider=MSDASQL;Data Source=" + dsn + ";User ID=" + o.user + ";Password=" + o.password, "", "", -1);
+  c->Open("Provider=MSDASQL;Data Source=" + dsn + ";User ID=" + o.user + ";Password=" + o.password +
+              (o.database.empty() ? "" : ";Initial Catalog=" + o.database),
+          "", "", -1);
   return c;
 }
 
@@ -266,7 +269,7 @@ void prepare(const fs::path& app, const Options& o, bool mariadb) {
     if (std::string(section) != "store_database") ini->PutIni(section, "server", o.dsn);
     ini->PutIni(section, "database_user", o.user);
     ini->PutIni(section, "password", o.password);
-    ini->PutIni(section, "database_name", "");
+    ini->PutIni(section, "database_name", o.database);
     ini->PutIni(section, "transaction_log", "false");
   }
   fs::remove_all(app / "bin/log");
@@ -391,7 +394,7 @@ void check(const std::vector<Report>& reports, const fs::path& app, const Option
 }
 
 int usage() {
-  std::cerr << "usage: ovik_fleet --dsn DSN --user U --password P [--monitor-dsn DSN] [--stores N] "
+  std::cerr << "usage: ovik_fleet --dsn DSN --user U --password P [--database NAME] [--monitor-dsn DSN] [--stores N] "
                "[--seconds S] [--entries K] [--label TEXT] [--expect-fallback]\n";
   return 2;
 }
@@ -413,6 +416,7 @@ int main(int argc, char** argv) {
     else if (arg == "--user") o.user = value;
     else if (arg == "--password") o.password = value;
     else if (arg == "--label") o.label = value;
+    else if (arg == "--database") o.database = value;
     else if (arg == "--stores") o.stores = std::atoi(value.c_str());
     else if (arg == "--seconds") o.seconds = std::atoi(value.c_str());
     else if (arg == "--entries") o.entries = std::atoi(value.c_str());
