@@ -40,9 +40,12 @@
 #include "ovik/host.h"
 #include "ovik/system_info.h"
 #include "platform/module_info.h"
+#include "processes.h"
 
 namespace fs = std::filesystem;
 using namespace ovik;
+using ovik::load::Checks;
+using ovik::load::read_file;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -82,12 +85,6 @@ std::string entry_tag(int store, long round, int k) {
   return "fleet s" + std::to_string(store) + " r" + std::to_string(round) + " e" + std::to_string(k);
 }
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 Ref<_Connection> open_dsn(const Options& o, const std::string& dsn) {
   Ref<_Connection> c = new_connection();
@@ -207,17 +204,6 @@ Report from_text(const std::string& text) {
 
 // ---- the head office ----
 
-class Checks {
- public:
-  void expect(bool ok, const std::string& what, const std::string& detail = "") {
-    std::cout << (ok ? "ok      " : "FAILED  ") << what << (ok || detail.empty() ? "" : ": " + detail) << "\n";
-    if (!ok) failed_ = true;
-  }
-  bool failed() const { return failed_; }
-
- private:
-  bool failed_ = false;
-};
 
 // The client connections the server holds now, the sampler's own included.
 long server_connections(Ref<_Connection>& monitor, bool mariadb) {
@@ -439,31 +425,11 @@ int main(int argc, char** argv) {
   }
   std::cout << o.label << ": " << o.stores << " stores for " << o.seconds << " s, " << o.entries
             << " log entries a round, " << (mariadb ? "MariaDB" : "PostgreSQL") << "\n";
-  std::cout.flush();
 
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::seconds(o.seconds);
-  std::vector<std::pair<pid_t, int>> children;
-  for (int s = 0; s < o.stores; ++s) {
-    int report[2];
-    if (::pipe(report) != 0) return 2;
-    const pid_t pid = ::fork();
-    if (pid < 0) return 2;
-    if (pid == 0) {
-      ::close(report[0]);
-      const std::string text = to_text(store(s, deadline, o));
-      std::size_t sent = 0;
-      while (sent < text.size()) {
-        const ssize_t n = ::write(report[1], text.data() + sent, text.size() - sent);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-      }
-      ::close(report[1]);
-      std::exit(sent == text.size() ? 0 : 3);
-    }
-    ::close(report[1]);
-    children.emplace_back(pid, report[0]);
-  }
+  const auto children = load::start_children(o.stores, [&](int s) { return to_text(store(s, deadline, o)); });
+  if (!children) return 2;
 
   // The sampler runs in the parent while the stores work; it has its own direct connection.
   std::atomic<bool> done{false};
@@ -482,18 +448,7 @@ int main(int argc, char** argv) {
 
   Checks checks;
   std::vector<Report> reports;
-  for (const auto& [pid, fd] : children) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    const bool ended = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    checks.expect(ended && !text.empty(), "store " + std::to_string(reports.size()) + " ended normally",
-                  "status " + std::to_string(status));
-    if (!text.empty()) reports.push_back(from_text(text));
-  }
+  for (const std::string& text : load::collect_reports(*children, "store", checks)) reports.push_back(from_text(text));
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   done = true;
   sampler.join();

@@ -37,9 +37,12 @@
 #include "ovik/host.h"
 #include "ovik/system_info.h"
 #include "platform/module_info.h"
+#include "processes.h"
 
 namespace fs = std::filesystem;
 using namespace ovik;
+using ovik::load::Checks;
+using ovik::load::read_file;
 
 namespace {
 
@@ -71,12 +74,6 @@ std::string key_of(int process, long iteration) {
   return "p" + std::to_string(process) + "_k" + std::to_string(iteration % kKeysPerProcess);
 }
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -152,18 +149,6 @@ Report from_line(const std::string& line) {
 
 // ---- checks ----
 
-class Checks {
- public:
-  void expect(bool ok, const std::string& what, const std::string& detail = "") {
-    std::cout << (ok ? "ok      " : "FAILED  ") << what << (ok || detail.empty() ? "" : ": " + detail)
-              << "\n";
-    if (!ok) failed_ = true;
-  }
-  bool failed() const { return failed_; }
-
- private:
-  bool failed_ = false;
-};
 
 // Every tag counted: each expected one must be there exactly once, and nothing else may be.
 std::string compare_counts(const std::map<std::string, int>& seen, const std::set<std::string>& expected) {
@@ -366,41 +351,14 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::cout.flush();  // or each child would print it again at its end
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  std::vector<std::pair<pid_t, int>> children;  // pid, read end of its report pipe
-  for (int p = 0; p < processes; ++p) {
-    int report[2];
-    if (::pipe(report) != 0) return 2;
-    const pid_t pid = ::fork();
-    if (pid < 0) return 2;
-    if (pid == 0) {
-      ::close(report[0]);
-      const std::string line = to_line(work(p, deadline, (app / "ini").string())) + "\n";
-      const bool sent = ::write(report[1], line.data(), line.size()) == static_cast<ssize_t>(line.size());
-      ::close(report[1]);
-      // exit, not _exit: a leak checker, when there is one, checks each process at its end.
-      std::exit(sent ? 0 : 3);
-    }
-    ::close(report[1]);
-    children.emplace_back(pid, report[0]);
-  }
-
+  const auto children = load::start_children(
+      processes, [&](int p) { return to_line(work(p, deadline, (app / "ini").string())) + "\n"; });
+  if (!children) return 2;
   Checks checks;
   std::vector<Report> reports;
-  for (const auto& [pid, fd] : children) {
-    std::string line;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-      line.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    const bool ended = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    checks.expect(ended && !line.empty(), "process " + std::to_string(reports.size()) + " ended normally",
-                  "status " + std::to_string(status));
-    if (!line.empty()) reports.push_back(from_line(line));
-  }
+  for (const std::string& line : load::collect_reports(*children, "process", checks))
+    reports.push_back(from_line(line));
   std::cout << "process  rounds  RSS start  after 1st round  at end (kB)\n";
   for (const Report& r : reports) {
     std::printf("%7d %7ld %10ld %16ld %7ld\n", r.process, r.iterations, r.rss_start_kb, r.rss_warm_kb,
