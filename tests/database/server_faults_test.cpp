@@ -6,7 +6,17 @@
 // and MariaDB's through the same bodies.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+#include <vector>
 
 #include <functional>
 #include <memory>
@@ -263,6 +273,86 @@ TEST(StatementTimeoutOnServerTest, ARowHeldUpPastCommandTimeoutStopsRecordToData
   EXPECT_TRUE(db->RecordToDatabase("t", rest, prefix));
   EXPECT_EQ(first_value(*db, "select string_agg(CD::text, ',' order by CD) from t"), "1,2,4,5");
 }
+
+// A server that accepts the connection and never answers: the connect gives up at the
+// connection's time-out. MariaDB's driver leaves the ODBC login time-out unused; a site's DSN
+// names the driver, so the row goes through a DSN as a site's settings do. (The driver manager
+// reads a DSN file once per process: CTest runs each row in a process of its own.)
+class SilentServer {
+ public:
+  SilentServer() {
+    socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(socket_, 16) != 0 ||
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("no loopback listener");
+    port_ = ntohs(address.sin_port);
+    // Holds what it accepts for 40 s at most, so a connect that waits for an answer ends at last.
+    thread_ = std::thread([this] {
+      std::vector<int> held;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+      while (!stop_ && std::chrono::steady_clock::now() < until) {
+        pollfd ready{socket_, POLLIN, 0};
+        if (::poll(&ready, 1, 100) == 1) held.push_back(::accept(socket_, nullptr, nullptr));
+      }
+      for (int fd : held) ::close(fd);
+    });
+  }
+  ~SilentServer() {
+    stop_ = true;
+    thread_.join();
+    ::close(socket_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int socket_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class SilentServerTest : public ::testing::TestWithParam<Server> {};
+
+TEST_P(SilentServerTest, TheConnectGivesUpAtItsTimeOut) {
+  const bool maria = GetParam() == Server::MariaDB;
+  const char* sysini = std::getenv("ODBCSYSINI");
+  std::ifstream drivers(std::string(sysini != nullptr ? sysini : "/etc") + "/odbcinst.ini");
+  const std::string driver = maria ? "MariaDB Unicode" : "PostgreSQL Unicode";
+  const std::string registered(std::istreambuf_iterator<char>(drivers), {});
+  if (registered.find("[" + driver + "]") == std::string::npos) {
+    if (maria ? MariaDbServer::required() : PgServer::required()) FAIL() << driver << " is not registered";
+    GTEST_SKIP() << driver << " is not registered";
+  }
+  SilentServer server;
+  TempDir dir;
+  const std::string port = std::to_string(server.port());
+  const std::string ini = dir.write("odbc.ini", "[silent]\nDriver=" + driver + "\nServer=127.0.0.1\nServername=127.0.0.1\nPort=" +
+                                                    port + "\nDatabase=x\n");
+  const char* before = std::getenv("ODBCINI");
+  const std::string kept = before != nullptr ? before : "";
+  ::setenv("ODBCINI", ini.c_str(), 1);
+
+  Ref<clsDatabase> db = make_object<clsDatabase>();
+  db->put_ConnectionTimeout(2);
+  const auto start = std::chrono::steady_clock::now();
+  const RaisedError e = error_of([&] {
+    db->Connect("Provider=MSDASQL;Data Source=silent;User ID=u;Password=p", HowToConnectEnum::ConnectByConnectionString);
+  });
+  EXPECT_EQ(e.number(), 60000) << e.what();
+  // Far above the 2 s asked for, far below the 40 s the server holds the connection.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(25)) << e.what();
+  if (before != nullptr) ::setenv("ODBCINI", kept.c_str(), 1);
+  else ::unsetenv("ODBCINI");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SilentServerTest, ::testing::Values(Server::PostgreSQL, Server::MariaDB),
+                         [](const auto& info) {
+                           return std::string(info.param == Server::PostgreSQL ? "PostgreSQL" : "MariaDB");
+                         });
 
 }  // namespace
 }  // namespace ovik::testing

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "database/access/utf16.h"
+#include "platform/ascii.h"
 
 namespace ovik::access {
 namespace {
@@ -821,6 +822,63 @@ void bind_parameter(SQLHSTMT statement, SQLUSMALLINT index, const Value& value, 
   if (!succeeded(rc)) throw_diagnostics(SQL_HANDLE_STMT, statement, "SQLBindParameter");
 }
 
+// The items of an ODBC connection string, keys in lower case; a braced value may hold ";".
+std::vector<std::pair<std::string, std::string>> odbc_items(std::string_view text) {
+  std::vector<std::pair<std::string, std::string>> items;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t equals = text.find('=', at);
+    if (equals == std::string_view::npos) break;
+    std::string key(text.substr(at, equals - at));
+    key.erase(0, key.find_first_not_of(' '));
+    key.erase(key.find_last_not_of(' ') + 1);
+    std::size_t end = equals + 1;
+    if (end < text.size() && text[end] == '{') {
+      for (++end; end < text.size(); ++end) {
+        if (text[end] != '}') continue;
+        if (end + 1 < text.size() && text[end + 1] == '}') {
+          ++end;
+          continue;
+        }
+        break;
+      }
+    }
+    end = std::min(text.find(';', end), text.size());
+    items.emplace_back(platform::ascii_lower(key), std::string(text.substr(equals + 1, end - equals - 1)));
+    at = end + 1;
+  }
+  return items;
+}
+
+bool is_mariadb_driver_name(std::string_view name) {
+  const std::string lower = platform::ascii_lower(name);
+  for (const char* part : {"maria", "mysql", "maodbc", "myodbc"})
+    if (lower.find(part) != std::string::npos) return true;
+  return false;
+}
+
+// MariaDB's and MySQL's drivers leave SQL_ATTR_LOGIN_TIMEOUT unused: a server that accepted the
+// connection and never answered held the connect for as long as it kept the socket open. Their
+// own CONN_TIMEOUT item bounds it. Other drivers are not handed an item they do not know, so the
+// driver is looked for in the string, or in the data source it names.
+std::string with_mariadb_connect_timeout(std::string text, int seconds) {
+  if (seconds <= 0) return text;
+  std::string driver, dsn;
+  for (const auto& [key, value] : odbc_items(text)) {
+    if (key == "conn_timeout") return text;  // the site's own
+    if (key == "driver") driver = value;
+    if (key == "dsn") dsn = value;
+  }
+  bool mariadb = is_mariadb_driver_name(driver);
+  if (!mariadb && driver.empty() && !dsn.empty()) {
+    for (const DataSource& source : odbc_data_sources())
+      if (platform::ascii_iequals(source.name, dsn)) mariadb = is_mariadb_driver_name(source.driver);
+  }
+  if (!mariadb) return text;
+  if (!text.empty() && text.back() != ';') text += ';';
+  return text + "CONN_TIMEOUT=" + std::to_string(seconds);
+}
+
 class OdbcDriver final : public Driver {
  public:
   ~OdbcDriver() override { close(); }
@@ -832,7 +890,8 @@ class OdbcDriver final : public Driver {
     const ProviderKind kind = classify_provider(connection.get("Provider"));
     std::vector<std::string> drivers;
     if (kind != ProviderKind::kOdbc) drivers = installed_drivers(link->env);
-    std::u16string text = wide(odbc_connection_string(connection, drivers));
+    std::u16string text =
+        wide(with_mariadb_connect_timeout(odbc_connection_string(connection, drivers), options.timeout_seconds));
 
     link->dbc = Handle::allocate(SQL_HANDLE_DBC, link->env);
     // Always set, 0 included: 0 means no limit, and a driver's own default must not shorten it.
