@@ -3,8 +3,8 @@
 # With OVIK_LSAN_PROBE=1 each test program leaks one block on purpose (tests/support/lsan_probe.c),
 # so one test of each program, run through CTest with its own environment and wrapper, must fail
 # with ovik_lsan_probe_leak in LeakSanitizer's report. The programs that tests only start (the
-# command-line host, the load run, the examples, the generator) get the probe preloaded and run
-# directly. Where no report comes, the checker is off (a tracer such as strace or gdb, a sandbox,
+# command-line host, the load and fleet runs, the examples, the generator) get the probe preloaded
+# and run directly. Where no report comes, the checker is off (a tracer such as strace or gdb, a sandbox,
 # detect_leaks=0 in a test's environment), and that program's clean runs prove nothing.
 #   scripts/lsan-probe.sh [BUILD]   (default build-asan)
 set -euo pipefail
@@ -68,6 +68,7 @@ run() { # NAME COMMAND...
 }
 run ovik "$build/app/bin/ovik" typelib
 run ovik_load "$build/tools/load/ovik_load" --processes 0
+run ovik_fleet "$build/tools/load/ovik_fleet"
 for example in example_c example_early_bound example_late_bound example_database_errors; do
   run "$example" "$build/examples/$example"
 done
