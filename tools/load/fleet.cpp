@@ -45,6 +45,7 @@
 namespace fs = std::filesystem;
 using namespace ovik;
 using ovik::load::Checks;
+using ovik::load::compare_counts;
 using ovik::load::read_file;
 using Clock = std::chrono::steady_clock;
 
@@ -316,21 +317,8 @@ void check(const std::vector<Report>& reports, const fs::path& app, const Option
       }
     }
   }
-  long missing = 0, doubled = 0, strange = 0;
-  std::string example;
-  for (const std::string& e : expected) {
-    auto it = seen.find(e);
-    if (it == seen.end()) {
-      if (missing++ == 0 && example.empty()) example = "missing \"" + e + "\"";
-    } else if (it->second > 1 && doubled++ == 0 && example.empty()) {
-      example = "twice \"" + e + "\"";
-    }
-  }
-  for (const auto& [text, n] : seen)
-    if (!expected.contains(text) && strange++ == 0 && example.empty()) example = "unexpected \"" + text + "\"";
-  checks.expect(missing + doubled + strange == 0, "each log entry is in wkLog or a day's file exactly once",
-                std::to_string(missing) + " missing, " + std::to_string(doubled) + " doubled, " +
-                    std::to_string(strange) + " unexpected (" + example + ")");
+  const std::string counted = compare_counts(seen, expected);
+  checks.expect(counted.empty(), "each log entry is in wkLog or a day's file exactly once", counted);
   if (o.expect_fallback)
     checks.expect(in_files > 0, "with the pool exhausted, entries went to the day's files", "none did");
 

@@ -42,6 +42,7 @@
 namespace fs = std::filesystem;
 using namespace ovik;
 using ovik::load::Checks;
+using ovik::load::compare_counts;
 using ovik::load::read_file;
 
 namespace {
@@ -149,26 +150,6 @@ Report from_line(const std::string& line) {
 
 // ---- checks ----
 
-
-// Every tag counted: each expected one must be there exactly once, and nothing else may be.
-std::string compare_counts(const std::map<std::string, int>& seen, const std::set<std::string>& expected) {
-  long missing = 0, doubled = 0, strange = 0;
-  std::string example;
-  for (const std::string& e : expected) {
-    auto it = seen.find(e);
-    if (it == seen.end()) {
-      if (missing++ == 0 && example.empty()) example = "missing \"" + e + "\"";
-    } else if (it->second > 1) {
-      if (doubled++ == 0 && example.empty()) example = "twice \"" + e + "\"";
-    }
-  }
-  for (const auto& [text, n] : seen)
-    if (!expected.contains(text) && strange++ == 0 && example.empty())
-      example = "unexpected \"" + text + "\"";
-  if (missing + doubled + strange == 0) return "";
-  return std::to_string(missing) + " missing, " + std::to_string(doubled) + " doubled, " +
-         std::to_string(strange) + " unexpected (" + example + ")";
-}
 
 void check(const std::vector<Report>& reports, const fs::path& app, Checks& checks) {
   std::set<std::string> db_entries, file_entries, statements;

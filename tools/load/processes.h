@@ -10,6 +10,8 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
+#include <set>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -35,6 +37,26 @@ inline std::string read_file(const std::filesystem::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// Every tag counted: each expected one must be there exactly once, and nothing else may be.
+inline std::string compare_counts(const std::map<std::string, int>& seen, const std::set<std::string>& expected) {
+  long missing = 0, doubled = 0, strange = 0;
+  std::string example;
+  for (const std::string& e : expected) {
+    auto it = seen.find(e);
+    if (it == seen.end()) {
+      if (missing++ == 0 && example.empty()) example = "missing \"" + e + "\"";
+    } else if (it->second > 1) {
+      if (doubled++ == 0 && example.empty()) example = "twice \"" + e + "\"";
+    }
+  }
+  for (const auto& [text, n] : seen)
+    if (!expected.contains(text) && strange++ == 0 && example.empty())
+      example = "unexpected \"" + text + "\"";
+  if (missing + doubled + strange == 0) return "";
+  return std::to_string(missing) + " missing, " + std::to_string(doubled) + " doubled, " +
+         std::to_string(strange) + " unexpected (" + example + ")";
 }
 
 // Forks `count` children; child i runs work(i) and sends what it returns to the parent.
