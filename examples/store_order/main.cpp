@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,18 +44,44 @@ struct Dialect {
   const char* log_table_file;  // of the sql/ folder; its statements each end a line with ";"
   const char* date_type;
   const char* now;
-  bool creates_if_missing;  // "create table if not exists"; SQL Server has none
+  bool creates_if_missing;     // "create table if not exists"; SQL Server has none
   const char* latest_process;  // the latest log row's process of the application named by %s
 };
 
-const Dialect kSqlite = {"SQLite", "wkLog.sqlite.sql", "datetime", "datetime('now', 'localtime')", true,
-                         "select ProcessID from wkLog where ApplicationName = %s order by rowid desc limit 1"};
-const Dialect kPostgres = {"PostgreSQL", "wkLog.postgresql.sql", "timestamp(0)", "localtimestamp(0)", true,
-                           "select ProcessID from wkLog where ApplicationName = %s order by AmendDate desc limit 1"};
-const Dialect kMariaDb = {"MariaDB/MySQL", "wkLog.mariadb.sql", "datetime", "now()", true,
-                          "select ProcessID from wkLog where ApplicationName = %s order by AmendDate desc limit 1"};
-const Dialect kSqlServer = {"SQL Server", "wkLog.sqlserver.sql", "datetime", "getdate()", false,
-                            "select top 1 ProcessID from wkLog where ApplicationName = %s order by AmendDate desc"};
+const Dialect kSqlite = {
+    .name = "SQLite",
+    .log_table_file = "wkLog.sqlite.sql",
+    .date_type = "datetime",
+    .now = "datetime('now', 'localtime')",
+    .creates_if_missing = true,
+    .latest_process = "select ProcessID from wkLog where ApplicationName = %s order by rowid desc limit 1",
+};
+const Dialect kPostgres = {
+    .name = "PostgreSQL",
+    .log_table_file = "wkLog.postgresql.sql",
+    .date_type = "timestamp(0)",
+    .now = "localtimestamp(0)",
+    .creates_if_missing = true,
+    .latest_process =
+        "select ProcessID from wkLog where ApplicationName = %s order by AmendDate desc limit 1",
+};
+const Dialect kMariaDb = {
+    .name = "MariaDB/MySQL",
+    .log_table_file = "wkLog.mariadb.sql",
+    .date_type = "datetime",
+    .now = "now()",
+    .creates_if_missing = true,
+    .latest_process =
+        "select ProcessID from wkLog where ApplicationName = %s order by AmendDate desc limit 1",
+};
+const Dialect kSqlServer = {
+    .name = "SQL Server",
+    .log_table_file = "wkLog.sqlserver.sql",
+    .date_type = "datetime",
+    .now = "getdate()",
+    .creates_if_missing = false,
+    .latest_process = "select top 1 ProcessID from wkLog where ApplicationName = %s order by AmendDate desc",
+};
 
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -69,17 +96,19 @@ const Dialect& dialect_of(const ovik::Ref<ovik::_Connection>& connection) {
   const std::string provider = lower(connection->get_Provider());
   if (provider.starts_with("sqlite")) return kSqlite;
   if (!provider.starts_with("msdasql")) return kSqlServer;
-  for (const char* probe : {"select version()", "select sqlite_version()"}) {
+  // The first value of a query's first row; nullopt when the server refuses the query.
+  auto answer = [&](const char* sql) -> std::optional<std::string> {
     try {
       ovik::Variant affected;
-      ovik::Ref<ovik::_Recordset> rs = connection->Execute(probe, affected, -1);
-      const std::string answer = lower(rs->get_Fields()->get_Item(ovik::Variant(std::int32_t{0}))->get_Value().to_string());
-      if (std::string(probe).find("sqlite") != std::string::npos) return kSqlite;
-      return answer.find("postgres") != std::string::npos ? kPostgres : kMariaDb;
+      ovik::Ref<ovik::_Recordset> rs = connection->Execute(sql, affected, -1);
+      return lower(rs->get_Fields()->get_Item(ovik::Variant(std::int32_t{0}))->get_Value().to_string());
     } catch (const ovik::RaisedError&) {
+      return std::nullopt;
     }
-  }
-  return kSqlServer;
+  };
+  if (const auto version = answer("select version()"))
+    return version->find("postgres") != std::string::npos ? kPostgres : kMariaDb;
+  return answer("select sqlite_version()") ? kSqlite : kSqlServer;
 }
 
 std::string with_name(const char* pattern, const std::string& literal) {
@@ -191,11 +220,12 @@ void start(App& app) {
     for (std::string line; std::getline(lines, line);) {
       if (line.rfind("--", 0) == 0) continue;
       ddl.back() += line + "\n";
-      if (line.find_last_not_of(" \t\r") != std::string::npos && line[line.find_last_not_of(" \t\r")] == ';')
-        ddl.emplace_back();
+      const std::size_t last = line.find_last_not_of(" \t\r");
+      if (last != std::string::npos && line[last] == ';') ddl.emplace_back();
     }
-    const std::string order_lines = std::string("order_lines (item_cd varchar(13), qty integer, ordered_at ") +
-                                    app.dialect->date_type + ")";
+    const std::string order_lines =
+        std::string("order_lines (item_cd varchar(13), qty integer, ordered_at ") + app.dialect->date_type +
+        ")";
     try {
       bool present = false;
       if (!app.dialect->creates_if_missing) {
@@ -252,21 +282,23 @@ void on_register(GtkButton*, gpointer data) {
     ovik::Variant affected;
     for (const Line& line : app.lines) {
       std::string quantity = std::to_string(line.quantity);
-      db->get_Connection()->Execute("insert into order_lines (item_cd, qty, ordered_at) values (" +
-                                        db->VarConv(line.item) + ", " +
-                                        db->NumConv(quantity, ovik::SqlStringParmitNullEnum::FieldIsNotNullable) +
-                                        ", " + app.dialect->now + ")",
-                                    affected, -1);
+      db->get_Connection()->Execute(
+          "insert into order_lines (item_cd, qty, ordered_at) values (" + db->VarConv(line.item) + ", " +
+              db->NumConv(quantity, ovik::SqlStringParmitNullEnum::FieldIsNotNullable) + ", " +
+              app.dialect->now + ")",
+          affected, -1);
       ++written;
     }
   } catch (const ovik::RaisedError& e) {
     failure = e.description();
   }
   app.registered = written;
-  write_log(app, "発注を登録しました（" + std::to_string(written) + " 件）" + (failure.empty() ? "" : "：" + failure));
+  write_log(app, "発注を登録しました（" + std::to_string(written) + " 件）" +
+                     (failure.empty() ? "" : "：" + failure));
   // The reason belongs in the window: a person reads no trace file.
-  set_status(app, failure.empty() ? std::to_string(written) + " 件登録しました。"
-                                  : "登録に失敗しました（" + std::to_string(written) + " 件登録済み）：" + failure);
+  set_status(app, failure.empty()
+                      ? std::to_string(written) + " 件登録しました。"
+                      : "登録に失敗しました（" + std::to_string(written) + " 件登録済み）：" + failure);
 }
 
 class SendFinished final : public ovik::Listener<SendFinished, ovik::__clsWaitNDispatch> {
@@ -562,7 +594,8 @@ gboolean self_test_step(gpointer data) {
       check(t, (t.notices > 0) == t.expect_notice,
             t.expect_notice ? "broken settings showed the start-up notice" : "no notice with sound settings");
       check(t, std::string(gtk_label_get_text(GTK_LABEL(app.status))) != "起動中…",
-            std::string("the status line moved on from 起動中… to: ") + gtk_label_get_text(GTK_LABEL(app.status)));
+            std::string("the status line moved on from 起動中… to: ") +
+                gtk_label_get_text(GTK_LABEL(app.status)));
       if (t.expect_notice) {
         gtk_widget_destroy(app.window);
         return G_SOURCE_REMOVE;
@@ -588,7 +621,9 @@ gboolean self_test_step(gpointer data) {
         connection->Execute("alter table order_lines_away rename to order_lines", affected, -1);
         const std::string shown = gtk_label_get_text(GTK_LABEL(app.status));
         const std::string failed = "登録に失敗しました（0 件登録済み）：";
-        check(t, app.registered == 0 && shown.starts_with(failed) && shown.find("order_lines") != std::string::npos,
+        check(t,
+              app.registered == 0 && shown.starts_with(failed) &&
+                  shown.find("order_lines") != std::string::npos,
               "a failed registration shows the server's reason: " + shown);
       }
       ++t.step;

@@ -262,7 +262,8 @@ TEST_F(DoctorTest, WarnsOfAPasswordEveryUserMayRead) {
     return section("database", "SQLite", "data/app.db",
                    "database_user=\npassword=" + value + "\ndatabase_name=main\ntransaction_log=false\n");
   };
-  const fs::perms world = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+  const fs::perms world =
+      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
   const fs::perms group = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
   struct Row {
     std::string database, menu;
@@ -279,7 +280,8 @@ TEST_F(DoctorTest, WarnsOfAPasswordEveryUserMayRead) {
   for (const Row& row : rows) {
     settings(row.database);
     dir_.write("app/ini/menu.ini", row.menu);
-    for (const char* file : {"Brindlemark.ini", "menu.ini"}) fs::permissions(dir_.path() / "app/ini" / file, row.mode);
+    for (const char* file : {"Brindlemark.ini", "menu.ini"})
+      fs::permissions(dir_.path() / "app/ini" / file, row.mode);
     auto [report, status] = doctor();
     EXPECT_EQ(has(report, "warn  password in"), !row.warned.empty()) << report;
     if (row.warned.empty()) continue;

@@ -33,7 +33,8 @@ struct Outcome {
 // `program` with the arguments as one shell word each (no quotes inside them).
 Outcome run(const fs::path& program, const std::string& args, const fs::path& scratch) {
   const std::string out = (scratch / "out").string(), err = (scratch / "err").string();
-  const std::string command = "cd / && '" + program.string() + "' " + args + " >'" + out + "' 2>'" + err + "'";
+  const std::string command =
+      "cd / && '" + program.string() + "' " + args + " >'" + out + "' 2>'" + err + "'";
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_text(out), read_text(err)};
 }
@@ -45,14 +46,15 @@ TEST(OvikCommand, UsageGoesToStdoutWhenAskedForAndToStderrOnAMistake) {
     int status;
     bool usage_out, usage_err;
   } rows[] = {
-      {"--help", 0, true, false},  {"-h", 0, true, false},      {"help", 0, true, false},
-      {"", 2, false, true},        {"bogus", 2, false, true},  {"--hlep", 2, false, true},
+      {"--help", 0, true, false}, {"-h", 0, true, false},    {"help", 0, true, false},
+      {"", 2, false, true},       {"bogus", 2, false, true}, {"--hlep", 2, false, true},
   };
   for (const auto& row : rows) {
     const Outcome r = run(kApp / "bin/ovik", row.args, dir.path());
     EXPECT_EQ(r.status, row.status) << row.args;
     EXPECT_EQ(r.out.starts_with("usage: ovik COMMAND"), row.usage_out) << row.args << ": " << r.out;
-    EXPECT_EQ(r.err.find("usage: ovik COMMAND") != std::string::npos, row.usage_err) << row.args << ": " << r.err;
+    EXPECT_EQ(r.err.find("usage: ovik COMMAND") != std::string::npos, row.usage_err)
+        << row.args << ": " << r.err;
     if (row.usage_out) {
       EXPECT_NE(r.out.find("\n  reference "), std::string::npos) << r.out;
     }

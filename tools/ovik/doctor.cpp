@@ -286,11 +286,12 @@ void check_password_exposure(DoctorReport& report, const fs::path& path, const s
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
   const group* owner_group = ::getgrgid(info.st_gid);
   const std::string group_name = owner_group != nullptr ? owner_group->gr_name : std::to_string(info.st_gid);
-  report.add(CheckStatus::kWarn, "password in " + file,
-             path.string() + " holds a password (" + where + ") and every user may read it (mode " + mode + ")",
-             "Let its owner and the group of the store's users read it, and no one else: chmod 640 " +
-                 shell_word(path.string()) + "\nIts group is " + group_name +
-                 "; if the store's users are not in it: chgrp <their group> " + shell_word(path.string()));
+  report.add(
+      CheckStatus::kWarn, "password in " + file,
+      path.string() + " holds a password (" + where + ") and every user may read it (mode " + mode + ")",
+      "Let its owner and the group of the store's users read it, and no one else: chmod 640 " +
+          shell_word(path.string()) + "\nIts group is " + group_name +
+          "; if the store's users are not in it: chgrp <their group> " + shell_word(path.string()));
 }
 
 std::string failure_text(const std::exception& e) {

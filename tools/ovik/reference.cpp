@@ -128,20 +128,24 @@ class Writer {
     std::set<std::string> done;
     for (const MemberInfo& m : info.members) {
       if (m.kind == InvokeKind::Method) {
-        out_ << "| " << code(m.name) << " | method | " << m.dispid << " | " << parameters(m.params, m.params.size())
-             << " | " << (m.result == VarType::Empty ? "none" : link(m.result_type_name)) << " |\n";
+        out_ << "| " << code(m.name) << " | method | " << m.dispid << " | "
+             << parameters(m.params, m.params.size()) << " | "
+             << (m.result == VarType::Empty ? "none" : link(m.result_type_name)) << " |\n";
         continue;
       }
       if (!done.insert(m.name).second) continue;
       const auto [get, put] = properties[m.name];
-      const char* access = get && put ? "property, read/write" : get ? "property, read-only" : "property, write-only";
+      const char* access = get && put ? "property, read/write"
+                           : get      ? "property, read-only"
+                                      : "property, write-only";
       // The put's last parameter is the value assigned; the ones before it are indexes.
       const std::size_t indexes = get ? get->params.size() : put->params.empty() ? 0 : put->params.size() - 1;
       const std::vector<ParamInfo>& params = get ? get->params : put->params;
-      const std::string type =
-          get ? get->result_type_name : put->params.empty() ? std::string() : put->params.back().type_name;
-      out_ << "| " << code(m.name) << " | " << access << " | " << m.dispid << " | " << parameters(params, indexes)
-           << " | " << (type.empty() ? "none" : link(type)) << " |\n";
+      const std::string type = get                   ? get->result_type_name
+                               : put->params.empty() ? std::string()
+                                                     : put->params.back().type_name;
+      out_ << "| " << code(m.name) << " | " << access << " | " << m.dispid << " | "
+           << parameters(params, indexes) << " | " << (type.empty() ? "none" : link(type)) << " |\n";
     }
     if (info.events) {
       out_ << "\n| Event | Id | Parameters |\n|---|---|---|\n";
