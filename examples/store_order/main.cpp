@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,9 +37,89 @@ struct Line {
   int quantity;
 };
 
+// The servers differ in a few words of the program's statements: the order table's date type,
+// the server's local time, and how the log's latest row is asked for.
+struct Dialect {
+  const char* name;
+  const char* log_table_file;  // of the sql/ folder; its statements each end a line with ";"
+  const char* date_type;
+  const char* now;
+  bool creates_if_missing;     // "create table if not exists"; SQL Server has none
+  const char* latest_process;  // the latest log row's process of the application named by %s
+};
+
+const Dialect kSqlite = {
+    .name = "SQLite",
+    .log_table_file = "wkLog.sqlite.sql",
+    .date_type = "datetime",
+    .now = "datetime('now', 'localtime')",
+    .creates_if_missing = true,
+    .latest_process = "select ProcessID from wkLog where ApplicationName = %s order by rowid desc limit 1",
+};
+const Dialect kPostgres = {
+    .name = "PostgreSQL",
+    .log_table_file = "wkLog.postgresql.sql",
+    .date_type = "timestamp(0)",
+    .now = "localtimestamp(0)",
+    .creates_if_missing = true,
+    .latest_process =
+        "select ProcessID from wkLog where ApplicationName = %s order by AmendDate desc limit 1",
+};
+const Dialect kMariaDb = {
+    .name = "MariaDB/MySQL",
+    .log_table_file = "wkLog.mariadb.sql",
+    .date_type = "datetime",
+    .now = "now()",
+    .creates_if_missing = true,
+    .latest_process =
+        "select ProcessID from wkLog where ApplicationName = %s order by AmendDate desc limit 1",
+};
+const Dialect kSqlServer = {
+    .name = "SQL Server",
+    .log_table_file = "wkLog.sqlserver.sql",
+    .date_type = "datetime",
+    .now = "getdate()",
+    .creates_if_missing = false,
+    .latest_process = "select top 1 ProcessID from wkLog where ApplicationName = %s order by AmendDate desc",
+};
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return text;
+}
+
+// The server behind a connection. The database object's Provider says IsUnknown for all three
+// servers the program runs on, so it asks: SQLite is a provider of its own, SQLOLEDB is SQL
+// Server, and a server reached through ODBC names itself in version() (SQLite's ODBC driver in
+// sqlite_version()). A server that answers neither gets SQL Server's words, as the log's do.
+const Dialect& dialect_of(const ovik::Ref<ovik::_Connection>& connection) {
+  const std::string provider = lower(connection->get_Provider());
+  if (provider.starts_with("sqlite")) return kSqlite;
+  if (!provider.starts_with("msdasql")) return kSqlServer;
+  // The first value of a query's first row; nullopt when the server refuses the query.
+  auto answer = [&](const char* sql) -> std::optional<std::string> {
+    try {
+      ovik::Variant affected;
+      ovik::Ref<ovik::_Recordset> rs = connection->Execute(sql, affected, -1);
+      return lower(rs->get_Fields()->get_Item(ovik::Variant(std::int32_t{0}))->get_Value().to_string());
+    } catch (const ovik::RaisedError&) {
+      return std::nullopt;
+    }
+  };
+  if (const auto version = answer("select version()"))
+    return version->find("postgres") != std::string::npos ? kPostgres : kMariaDb;
+  return answer("select sqlite_version()") ? kSqlite : kSqlServer;
+}
+
+std::string with_name(const char* pattern, const std::string& literal) {
+  std::string text = pattern;
+  return text.replace(text.find("%s"), 2, literal);
+}
+
 struct App {
   // The library's objects.
   ovik::Ref<ovik::_clsSystemInfo> si;
+  const Dialect* dialect = &kSqlite;  // of the application database, once it is open
   ovik::Ref<ovik::_clsWaitNDispatch> wait;
   // The window.
   GtkWidget* window = nullptr;
@@ -92,8 +173,8 @@ std::int32_t last_logged_process(App& app) {
   ovik::Ref<ovik::_clsDatabase> db = app.si->get_Database();
   if (!db) return -1;
   try {
-    ovik::Ref<ovik::_Recordset> rs = db->OpenForwardOnlyRecordset(
-        "select ProcessID from wkLog where ApplicationName = " + db->VarConv(kAppName) + " order by rowid desc");
+    ovik::Ref<ovik::_Recordset> rs =
+        db->OpenForwardOnlyRecordset(with_name(app.dialect->latest_process, db->VarConv(kAppName)));
     if (rs->get_EOF()) return -1;
     return static_cast<std::int32_t>(rs->get_Fields()->get_Item(ovik::Variant(std::int32_t{0}))->get_Value().to_i32());
   } catch (const ovik::RaisedError&) {
@@ -128,23 +209,47 @@ void start(App& app) {
     const std::string text = std::string(names[i]) + "：" + (usable ? "接続済み" : "未接続");
     gtk_label_set_text(GTK_LABEL(app.database_labels[i]), text.c_str());
   }
+  std::string problem;
   if (databases[0] && databases[0]->get_Usable()) {
+    const ovik::Ref<ovik::_Connection> connection = databases[0]->get_Connection();
+    app.dialect = &dialect_of(connection);
     ovik::Variant affected;
-    std::string ddl;
-    std::istringstream lines(read_file(app_dir + "sql/wkLog.sqlite.sql"));
-    for (std::string line; std::getline(lines, line);)
-      if (line.rfind("--", 0) != 0) ddl += line + "\n";
-    try {
-      if (!ddl.empty()) databases[0]->get_Connection()->Execute(ddl, affected, -1);
-      databases[0]->get_Connection()->Execute(
-          "create table if not exists order_lines (item_cd varchar(13), qty integer, ordered_at datetime)",
-          affected, -1);
-    } catch (const ovik::RaisedError& e) {
-      set_status(app, "表の作成に失敗しました：" + e.description());
+    // One statement a call: MariaDB's driver runs no more.
+    std::vector<std::string> ddl(1);
+    std::istringstream lines(read_file(app_dir + "sql/" + app.dialect->log_table_file));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("--", 0) == 0) continue;
+      ddl.back() += line + "\n";
+      const std::size_t last = line.find_last_not_of(" \t\r");
+      if (last != std::string::npos && line[last] == ';') ddl.emplace_back();
     }
+    const std::string order_lines =
+        std::string("order_lines (item_cd varchar(13), qty integer, ordered_at ") + app.dialect->date_type +
+        ")";
+    try {
+      bool present = false;
+      if (!app.dialect->creates_if_missing) {
+        try {
+          connection->Execute("select count(*) from wkLog where 1 = 0", affected, -1);
+          present = true;
+        } catch (const ovik::RaisedError&) {
+        }
+      }
+      for (const std::string& statement : ddl)
+        if (!present && statement.find_first_not_of(" \t\r\n") != std::string::npos)
+          connection->Execute(statement, affected, -1);
+      connection->Execute(app.dialect->creates_if_missing
+                              ? "create table if not exists " + order_lines
+                              : "if object_id('order_lines') is null create table " + order_lines,
+                          affected, -1);
+    } catch (const ovik::RaisedError& e) {
+      problem = std::string("表の作成に失敗しました（") + app.dialect->name + "）：" + e.description();
+    }
+  } else {
+    problem = "業務DBに接続されていません。設定を確かめて下さい。";
   }
   write_log(app, "発注入力を起動しました");
-  if (gtk_label_get_text(GTK_LABEL(app.status))[0] == '\0') set_status(app, "発注する商品を入力して下さい。");
+  set_status(app, problem.empty() ? "発注する商品を入力して下さい。" : problem);
 }
 
 void on_add(GtkButton*, gpointer data) {
@@ -172,23 +277,28 @@ void on_register(GtkButton*, gpointer data) {
     return;
   }
   int written = 0;
+  std::string failure;
   try {
     ovik::Variant affected;
     for (const Line& line : app.lines) {
       std::string quantity = std::to_string(line.quantity);
-      db->get_Connection()->Execute("insert into order_lines (item_cd, qty, ordered_at) values (" +
-                                        db->VarConv(line.item) + ", " +
-                                        db->NumConv(quantity, ovik::SqlStringParmitNullEnum::FieldIsNotNullable) +
-                                        ", datetime('now', 'localtime'))",
-                                    affected, -1);
+      db->get_Connection()->Execute(
+          "insert into order_lines (item_cd, qty, ordered_at) values (" + db->VarConv(line.item) + ", " +
+              db->NumConv(quantity, ovik::SqlStringParmitNullEnum::FieldIsNotNullable) + ", " +
+              app.dialect->now + ")",
+          affected, -1);
       ++written;
     }
   } catch (const ovik::RaisedError& e) {
-    set_status(app, "登録に失敗しました：" + e.description());
+    failure = e.description();
   }
   app.registered = written;
-  write_log(app, "発注を登録しました（" + std::to_string(written) + " 件）");
-  set_status(app, std::to_string(written) + " 件登録しました。");
+  write_log(app, "発注を登録しました（" + std::to_string(written) + " 件）" +
+                     (failure.empty() ? "" : "：" + failure));
+  // The reason belongs in the window: a person reads no trace file.
+  set_status(app, failure.empty()
+                      ? std::to_string(written) + " 件登録しました。"
+                      : "登録に失敗しました（" + std::to_string(written) + " 件登録済み）：" + failure);
 }
 
 class SendFinished final : public ovik::Listener<SendFinished, ovik::__clsWaitNDispatch> {
@@ -326,6 +436,8 @@ void build_window(App& app) {
 
   app.status = gtk_label_new("起動中…");
   gtk_label_set_xalign(GTK_LABEL(app.status), 0.0f);
+  // A server's reason may be long: it wraps rather than widening the window.
+  gtk_label_set_line_wrap(GTK_LABEL(app.status), TRUE);
   gtk_box_pack_start(GTK_BOX(page), app.status, FALSE, FALSE, 0);
   gtk_widget_show_all(app.window);
 }
@@ -481,6 +593,9 @@ gboolean self_test_step(gpointer data) {
       if (!app.started) return G_SOURCE_CONTINUE;
       check(t, (t.notices > 0) == t.expect_notice,
             t.expect_notice ? "broken settings showed the start-up notice" : "no notice with sound settings");
+      check(t, std::string(gtk_label_get_text(GTK_LABEL(app.status))) != "起動中…",
+            std::string("the status line moved on from 起動中… to: ") +
+                gtk_label_get_text(GTK_LABEL(app.status)));
       if (t.expect_notice) {
         gtk_widget_destroy(app.window);
         return G_SOURCE_REMOVE;
@@ -494,7 +609,23 @@ gboolean self_test_step(gpointer data) {
       gtk_spin_button_set_value(GTK_SPIN_BUTTON(app.quantity), 3);
       gtk_button_clicked(GTK_BUTTON(app.add));
       gtk_button_clicked(GTK_BUTTON(app.register_));
-      check(t, app.registered == 2, "two order lines registered");
+      check(t, app.registered == 2, std::string("two order lines registered on ") + app.dialect->name);
+      check(t, std::string(gtk_label_get_text(GTK_LABEL(app.status))) == "2 件登録しました。",
+            std::string("the status line says so: ") + gtk_label_get_text(GTK_LABEL(app.status)));
+      {
+        // A table the server no longer has: the window says why the registration failed.
+        ovik::Ref<ovik::_Connection> connection = app.si->get_Database()->get_Connection();
+        ovik::Variant affected;
+        connection->Execute("alter table order_lines rename to order_lines_away", affected, -1);
+        gtk_button_clicked(GTK_BUTTON(app.register_));
+        connection->Execute("alter table order_lines_away rename to order_lines", affected, -1);
+        const std::string shown = gtk_label_get_text(GTK_LABEL(app.status));
+        const std::string failed = "登録に失敗しました（0 件登録済み）：";
+        check(t,
+              app.registered == 0 && shown.starts_with(failed) &&
+                  shown.find("order_lines") != std::string::npos,
+              "a failed registration shows the server's reason: " + shown);
+      }
       ++t.step;
       // Sending waits inside the click, and GLib runs no source inside its own dispatch: the
       // click comes from a source of its own, so that this one goes on during the wait.

@@ -254,6 +254,46 @@ TEST(Doctor, RefusesWhatIsNoApplicationFolder) {
   }
 }
 
+// A password in a settings file every user may read is a warning naming the file and the fix; a
+// file without one, or one only its owner and group read, says nothing of it.
+TEST_F(DoctorTest, WarnsOfAPasswordEveryUserMayRead) {
+  namespace fs = std::filesystem;
+  const auto password = [](const std::string& value) {
+    return section("database", "SQLite", "data/app.db",
+                   "database_user=\npassword=" + value + "\ndatabase_name=main\ntransaction_log=false\n");
+  };
+  const fs::perms world =
+      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+  const fs::perms group = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  struct Row {
+    std::string database, menu;
+    fs::perms mode;
+    std::string warned;  // "" when no warning is due
+  } rows[] = {
+      {password("s3cret"), "[menu]\n", world, "Brindlemark.ini holds a password ([database] password)"},
+      {password("s3cret"), "[menu]\n", group, ""},
+      {password(""), "[menu]\n", world, ""},
+      {password(""), "[menu]\n; Password=old\nlink=Driver=x;PWD=abc\n", world,
+       "menu.ini holds a password ([menu] link)"},
+      {password(""), "[menu]\nlink=Driver=x;PWD=;OldPwd=y\n", world, ""},
+  };
+  for (const Row& row : rows) {
+    settings(row.database);
+    dir_.write("app/ini/menu.ini", row.menu);
+    for (const char* file : {"Brindlemark.ini", "menu.ini"})
+      fs::permissions(dir_.path() / "app/ini" / file, row.mode);
+    auto [report, status] = doctor();
+    EXPECT_EQ(has(report, "warn  password in"), !row.warned.empty()) << report;
+    if (row.warned.empty()) continue;
+    const std::string name = row.warned.substr(0, row.warned.find(' '));
+    const std::string file = dir_.str() + "/app/ini/" + name;
+    EXPECT_TRUE(has(report, "\nwarn  password in " + name + ": " + dir_.str() + "/app/ini/" + row.warned +
+                                " and every user may read it (mode 0644)\n"))
+        << report;
+    EXPECT_TRUE(has(report, "chmod 640 " + file + "\n      Its group is ")) << report;
+  }
+}
+
 // The log database's failure reaches the day's log file, the only place a program has it.
 TEST_F(DoctorTest, SaysWhereTheLogDatabasesFailureIsAtRunTime) {
   std::filesystem::remove(dir_.path() / "app/data/app.db");

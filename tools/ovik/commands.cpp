@@ -3,8 +3,49 @@
 #include <ostream>
 
 #include "ovik/component.h"
+#include "ovik/version.h"
 
 namespace ovik::host {
+
+namespace {
+constexpr const char* kUsage =
+    "usage: ovik COMMAND [ARG...]\n"
+    "  demo                               the whole client flow on this folder's settings\n"
+    "  doctor [--json] [FOLDER]           check an application folder before the store opens\n"
+    "  call PROGID MEMBER [ARG...]        create an object and call one of its members\n"
+    "  script [--stop-on-error] [FILE|-]  run requests, one JSON object a line\n"
+    "  typelib                            list the type library\n"
+    "  reference                          every class and member, as Markdown\n"
+    "  register [--unregister]            register the classes (or remove them)\n"
+    "  --version, -V                      the version\n"
+    "  help, --help, -h                   this text\n";
+}  // namespace
+
+int run_ovik(const std::vector<std::string>& all, std::ostream& out, std::ostream& err) {
+  if (all.empty()) {
+    err << kUsage;
+    return 2;
+  }
+  const std::string& command = all[0];
+  const std::vector<std::string> args(all.begin() + 1, all.end());
+  if (command == "help" || command == "--help" || command == "-h") {
+    out << kUsage;
+    return 0;
+  }
+  if (command == "--version" || command == "-V") {
+    out << "ovik " << OVIK_VERSION_STRING << "\n";
+    return 0;
+  }
+  if (command == "typelib") return run_typelib(out);
+  if (command == "reference") return run_reference(out);
+  if (command == "call") return run_call(args, out, err);
+  if (command == "script") return run_script(args, out, err);
+  if (command == "doctor") return run_doctor(args, out, err);
+  if (command == "demo") return run_demo(args, out, err);
+  if (command == "register") return run_register(args, out, err);
+  err << "ovik: unknown command \"" << command << "\"\n" << kUsage;
+  return 2;
+}
 
 std::string one_line(std::string text) {
   for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");

@@ -6,6 +6,7 @@
 // trace folders, and today's log and trace files already there, can be written. Non-zero exit when
 // a check fails.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <system_error>
@@ -235,6 +237,61 @@ std::string unreadable(const fs::path& path) {
   if (file == nullptr) return "cannot be read: " + std::generic_category().message(errno);
   std::fclose(file);
   return "";
+}
+
+std::string trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return "";
+  return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
+}
+
+// Where a settings file holds a password ("[section] key"), "" when it holds none: the key the
+// library reads passwords from, or a connection string's Password= or PWD= item with a value.
+std::string password_in(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string section;
+  for (std::string line; std::getline(in, line);) {
+    const std::string text = trimmed(line);
+    if (text.empty() || text[0] == ';' || text[0] == '#') continue;
+    if (text[0] == '[') {
+      section = text.substr(1, text.find(']') - 1);
+      continue;
+    }
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = trimmed(text.substr(0, equals));
+    const std::string value = trimmed(text.substr(equals + 1));
+    const std::string where = "[" + section + "] " + key;
+    if (platform::ascii_lower(key) == "password" && !value.empty()) return where;
+    const std::string lower = platform::ascii_lower(value);
+    for (const std::string item : {"password=", "pwd="}) {
+      for (std::size_t at = lower.find(item); at != std::string::npos; at = lower.find(item, at + 1)) {
+        // Only a whole item: "OldPwd=" is none.
+        if (at != 0 && lower[at - 1] != ';' && lower[at - 1] != ' ') continue;
+        const std::size_t from = at + item.size();
+        if (trimmed(value.substr(from, value.find(';', from) - from)) != "") return where;
+      }
+    }
+  }
+  return "";
+}
+
+// A password in a file every user of the machine may read is every user's password.
+void check_password_exposure(DoctorReport& report, const fs::path& path, const std::string& file) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || (info.st_mode & S_IROTH) == 0) return;
+  const std::string where = password_in(path);
+  if (where.empty()) return;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  const group* owner_group = ::getgrgid(info.st_gid);
+  const std::string group_name = owner_group != nullptr ? owner_group->gr_name : std::to_string(info.st_gid);
+  report.add(
+      CheckStatus::kWarn, "password in " + file,
+      path.string() + " holds a password (" + where + ") and every user may read it (mode " + mode + ")",
+      "Let its owner and the group of the store's users read it, and no one else: chmod 640 " +
+          shell_word(path.string()) + "\nIts group is " + group_name +
+          "; if the store's users are not in it: chgrp <their group> " + shell_word(path.string()));
 }
 
 std::string failure_text(const std::exception& e) {
@@ -527,6 +584,7 @@ int run_doctor(const std::vector<std::string>& args, std::ostream& out, std::ost
       if (file == "Brindlemark.ini") settings_readable = false;
     } else {
       report.add(CheckStatus::kOk, label, path.string());
+      check_password_exposure(report, path, file);
     }
   }
   if (settings_readable) {

@@ -1,0 +1,97 @@
+// The `ovik` program as a shell runs it: where its usage goes, docs/reference.md against what the
+// program writes now, and the program started through a symlink in another folder.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kApp = fs::path(OVIK_BINARY_DIR) / "app";
+
+std::string read_text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+// `program` with the arguments as one shell word each (no quotes inside them).
+Outcome run(const fs::path& program, const std::string& args, const fs::path& scratch) {
+  const std::string out = (scratch / "out").string(), err = (scratch / "err").string();
+  const std::string command =
+      "cd / && '" + program.string() + "' " + args + " >'" + out + "' 2>'" + err + "'";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_text(out), read_text(err)};
+}
+
+TEST(OvikCommand, UsageGoesToStdoutWhenAskedForAndToStderrOnAMistake) {
+  ovik::testing::TempDir dir;
+  const struct {
+    std::string args;
+    int status;
+    bool usage_out, usage_err;
+  } rows[] = {
+      {"--help", 0, true, false}, {"-h", 0, true, false},    {"help", 0, true, false},
+      {"", 2, false, true},       {"bogus", 2, false, true}, {"--hlep", 2, false, true},
+  };
+  for (const auto& row : rows) {
+    const Outcome r = run(kApp / "bin/ovik", row.args, dir.path());
+    EXPECT_EQ(r.status, row.status) << row.args;
+    EXPECT_EQ(r.out.starts_with("usage: ovik COMMAND"), row.usage_out) << row.args << ": " << r.out;
+    EXPECT_EQ(r.err.find("usage: ovik COMMAND") != std::string::npos, row.usage_err)
+        << row.args << ": " << r.err;
+    if (row.usage_out) {
+      EXPECT_NE(r.out.find("\n  reference "), std::string::npos) << r.out;
+    }
+  }
+}
+
+TEST(OvikCommand, ReferenceDocumentIsCurrent) {
+  ovik::testing::TempDir dir;
+  const Outcome r = run(kApp / "bin/ovik", "reference", dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.find("\n## clsSystemInfo\n") != std::string::npos) << r.out;
+  EXPECT_TRUE(r.out == read_text(fs::path(OVIK_SOURCE_DIR) / "docs/reference.md"))
+      << "docs/reference.md is not what `ovik reference` writes now; refresh it from the source folder with\n"
+         "  cmake --build build --target ovik && build/app/bin/ovik reference > docs/reference.md";
+}
+
+// Installed, the program is reached through a symlink such as /usr/bin/ovik: it still loads the
+// library beside it (not the build's, which its build rpath also names) and finds the application
+// folder of that library.
+TEST(OvikCommand, StartedThroughASymlinkItUsesItsOwnFolder) {
+  ovik::testing::TempDir dir;
+  const fs::path app = dir.path() / "opt/app";
+  fs::create_directories(app / "bin");
+  fs::create_directories(dir.path() / "usr/bin");
+  fs::copy(kApp / "ini", app / "ini", fs::copy_options::recursive);
+  for (const auto& entry : fs::directory_iterator(kApp / "bin"))
+    if (entry.is_regular_file() || entry.is_symlink())
+      fs::copy(entry.path(), app / "bin" / entry.path().filename(), fs::copy_options::copy_symlinks);
+  for (const fs::path& link : {dir.path() / "usr/bin/ovik", dir.path() / "usr/bin/ovik-relative"}) {
+    if (link.filename() == "ovik")
+      fs::create_symlink(app / "bin/ovik", link);
+    else
+      fs::create_symlink("../../opt/app/bin/ovik", link);
+    const Outcome r = run(link, "call OvikEnvironment.clsSystemInfo GetIniDir", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, (app / "bin/../ini/").string() + "\n") << link;
+  }
+}
+
+}  // namespace
