@@ -4,6 +4,9 @@
     with ovik.create("OvikEnvironment.clsSystemInfo") as si:
         print(si.GetIniDir(), si.IniFiles(0).GetIni("database", "provider"))
 
+ovik.new_recordset() is an in-memory recordset: append its fields, open it without a source, add
+rows, and hand it to clsDatabase.RecordToDatabase.
+
 Objects: members are attributes, names without regard to case. A property without parameters is
 read and written as an attribute (`ini.Path = "/x"`); methods and properties with parameters are
 called (`si.IniFiles(0)`); calling an object calls its default member (`rs("NM")` is
@@ -39,7 +42,7 @@ import itertools
 from . import _capi
 from ._capi import find_library, library_path, load
 
-__all__ = ["create", "release", "advise", "unadvise", "class_name", "can_unload", "load", "find_library",
+__all__ = ["create", "new_recordset", "release", "advise", "unadvise", "class_name", "can_unload", "load", "find_library",
            "library_path", "ByRef", "EMPTY", "Object", "OvikError", "MemberNotFound"]
 
 
@@ -357,6 +360,15 @@ def create(progid):
     """A new object of the class named `progid` ("OvikEnvironment.clsIniFile")."""
     handle = ctypes.c_void_p()
     _check(_capi.library().ovik_create(progid.encode("utf-8"), ctypes.byref(handle)))
+    return Object(handle.value)
+
+
+def new_recordset():
+    """A new in-memory recordset, closed and without fields: append them, open it without a source
+    (as clsDatabase opens its copies: rs.Open(None, None, 2, 2) is a dynamic cursor with a
+    pessimistic lock), then add rows; clsDatabase.RecordToDatabase writes them into a table."""
+    handle = ctypes.c_void_p()
+    _check(_capi.library().ovik_new_recordset(ctypes.byref(handle)))
     return Object(handle.value)
 
 

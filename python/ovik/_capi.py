@@ -42,6 +42,7 @@ USER_FREE = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
 _PROTOTYPES = {
     "ovik_value_clear": (None, [ctypes.POINTER(Value)]),
     "ovik_create": (ctypes.c_int, [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)]),
+    "ovik_new_recordset": (ctypes.c_int, [ctypes.POINTER(ctypes.c_void_p)]),
     "ovik_addref": (ctypes.c_void_p, [ctypes.c_void_p]),
     "ovik_release": (None, [ctypes.c_void_p]),
     "ovik_invoke": (ctypes.c_int, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(Value),
