@@ -39,11 +39,13 @@ import datetime
 import decimal
 import itertools
 
-from . import _capi
+from . import _capi, _install
 from ._capi import find_library, library_path, load
 
 __all__ = ["create", "new_recordset", "release", "advise", "unadvise", "class_name", "can_unload", "load", "find_library",
            "library_path", "ByRef", "EMPTY", "Object", "OvikError", "MemberNotFound"]
+
+__version__ = _install.VERSION
 
 
 class OvikError(Exception):

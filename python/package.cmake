@@ -1,0 +1,31 @@
+# The Python package as pip installs it, shared by the build (python/) and the install
+# (packaging/): the name of its wheel and an interpreter that can make one.
+include_guard(GLOBAL)
+
+set(OVIK_PYTHON_WHEEL_NAME ovik-${PROJECT_VERSION}-py3-none-any.whl)
+
+# Making the wheel takes setuptools 61 or later (it reads pyproject.toml), wheel (its bdist_wheel)
+# and pip. Debian's python3 has them as packages; a pyenv interpreter often lacks wheel, so the
+# configured one is tried first and Debian's after it.
+set(OVIK_PYTHON_WHEEL_BUILDER "")
+find_package(Python3 QUIET COMPONENTS Interpreter)
+foreach(candidate ${Python3_EXECUTABLE} /usr/bin/python3)
+  if(EXISTS "${candidate}")
+    execute_process(COMMAND "${candidate}" -c
+      "import setuptools, wheel, pip; assert int(setuptools.__version__.split('.')[0]) >= 61"
+      RESULT_VARIABLE missing OUTPUT_QUIET ERROR_QUIET)
+    if(NOT missing)
+      set(OVIK_PYTHON_WHEEL_BUILDER "${candidate}")
+      break()
+    endif()
+  endif()
+endforeach()
+if(NOT OVIK_PYTHON_WHEEL_BUILDER)
+  message(STATUS "No python3 with pip, setuptools (61 or later) and wheel: the Python package gets "
+                 "no wheel (Debian: python3-pip python3-setuptools python3-wheel)")
+endif()
+
+# The text of ovik/_install.py for a library at `library` (a path or a generator expression).
+function(ovik_python_install_text out library)
+  set(${out} "# Written when the package was built or installed: the library it loads unless told\n# otherwise, and the project's version.\nLIBRARY = \"${library}\"\nVERSION = \"${PROJECT_VERSION}\"\n" PARENT_SCOPE)
+endfunction()
