@@ -1,6 +1,6 @@
 # The Python package as pip installs it, shared by the build (python/) and the install
 # (packaging/): the name of its wheel and an interpreter that can make one.
-include_guard(GLOBAL)
+include_guard(DIRECTORY)
 
 set(OVIK_PYTHON_WHEEL_NAME ovik-${PROJECT_VERSION}-py3-none-any.whl)
 
@@ -20,7 +20,9 @@ foreach(candidate ${Python3_EXECUTABLE} /usr/bin/python3)
     endif()
   endif()
 endforeach()
-if(NOT OVIK_PYTHON_WHEEL_BUILDER)
+get_property(told GLOBAL PROPERTY OVIK_PYTHON_NO_WHEEL_TOLD)
+if(NOT OVIK_PYTHON_WHEEL_BUILDER AND NOT told)
+  set_property(GLOBAL PROPERTY OVIK_PYTHON_NO_WHEEL_TOLD TRUE)
   message(STATUS "No python3 with pip, setuptools (61 or later) and wheel: the Python package gets "
                  "no wheel (Debian: python3-pip python3-setuptools python3-wheel)")
 endif()
