@@ -15,8 +15,8 @@ file(MAKE_DIRECTORY "${WHEEL_DIR}")
 # Debian's setuptools announces that it replaces distutils, at every build.
 set(ENV{PYTHONWARNINGS} "ignore")
 execute_process(
-  COMMAND "${BUILDER}" -m pip wheel --quiet --disable-pip-version-check --no-index --no-build-isolation
-          --no-deps --wheel-dir "${WHEEL_DIR}" "${STAGE}"
+  COMMAND "${BUILDER}" -m pip wheel --quiet --disable-pip-version-check --no-cache-dir --no-index
+          --no-build-isolation --no-deps --wheel-dir "${WHEEL_DIR}" "${STAGE}"
   RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "the Python package's wheel could not be made with ${BUILDER}")
