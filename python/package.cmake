@@ -29,5 +29,10 @@ endif()
 
 # The text of ovik/_install.py for a library at `library` (a path or a generator expression).
 function(ovik_python_install_text out library)
-  set(${out} "# Written when the package was built or installed: the library it loads unless told\n# otherwise, and the project's version.\nLIBRARY = \"${library}\"\nVERSION = \"${PROJECT_VERSION}\"\n" PARENT_SCOPE)
+  string(CONCAT text
+    "# Written when the package was built or installed: the library it loads unless told\n"
+    "# otherwise, and the project's version.\n"
+    "LIBRARY = \"${library}\"\n"
+    "VERSION = \"${PROJECT_VERSION}\"\n")
+  set(${out} "${text}" PARENT_SCOPE)
 endfunction()

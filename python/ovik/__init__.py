@@ -42,8 +42,8 @@ import itertools
 from . import _capi, _install
 from ._capi import find_library, library_path, load
 
-__all__ = ["create", "new_recordset", "release", "advise", "unadvise", "class_name", "can_unload", "load", "find_library",
-           "library_path", "ByRef", "EMPTY", "Object", "OvikError", "MemberNotFound"]
+__all__ = ["create", "new_recordset", "release", "advise", "unadvise", "class_name", "can_unload", "load",
+           "find_library", "library_path", "ByRef", "EMPTY", "Object", "OvikError", "MemberNotFound"]
 
 __version__ = _install.VERSION
 

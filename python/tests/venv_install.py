@@ -36,8 +36,8 @@ def main(wheel, version):
         venv = scratch / "venv"
         subprocess.run([sys.executable, "-m", "venv", str(venv)], check=True, env=env)
         python = str(venv / "bin" / "python")
-        subprocess.run([python, "-m", "pip", "install", "--quiet", "--disable-pip-version-check", "--no-cache-dir",
-                        "--no-index", wheel], check=True, env=env)
+        subprocess.run([python, "-m", "pip", "install", "--quiet", "--disable-pip-version-check",
+                        "--no-cache-dir", "--no-index", wheel], check=True, env=env)
         subprocess.run([python, "-c", CHECK, str(venv), version], check=True, env=env, cwd=scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
