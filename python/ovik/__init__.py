@@ -31,8 +31,9 @@ until unadvise or the object's end, so a handler that refers to the object it li
 that object alive until unadvise (Python cannot see the cycle).
 
 The library is loaded at the first use from, in this order: the path given to ovik.load(path), the
-environment variable OVIK_PYTHON_LIBRARY, the path written into ovik/_install.py at install time,
-and the build tree (build/app/bin) when the package runs from the source tree.
+environment variable OVIK_PYTHON_LIBRARY, the path written into ovik/_install.py when the package
+was built or installed (the build's wheel, `cmake --install`, the wheel in the application folder's
+python/), and the build tree (build/app/bin) when the package runs from the source tree.
 """
 import ctypes
 import datetime
