@@ -63,8 +63,8 @@ _PROTOTYPES = {
 
 def find_library(explicit=None, environ=None, installed=None, package_dir=None):
     """The library file to load: `explicit`, else the package's environment variable, else the
-    path written at build or install time, else the build tree's when the package runs from the source
-    tree. A path that was given is used as given; only the build tree is looked for."""
+    path written at build or install time, else the build tree's when the package runs from the
+    source tree. A path that was given is used as given; only the build tree is looked for."""
     environ = os.environ if environ is None else environ
     installed = _install.LIBRARY if installed is None else installed
     for given in (explicit, environ.get(ENVIRONMENT_VARIABLE), installed):
