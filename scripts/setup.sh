@@ -7,6 +7,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake g++ ninja-build pkg-config python3
+  python3-venv python3-pip python3-setuptools python3-wheel
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev odbc-postgresql tdsodbc libsqliteodbc postgresql
   mariadb-server odbc-mariadb

@@ -158,6 +158,12 @@ ovik_status ovik_create(const char* progid, ovik_object** out);
 ovik_object* ovik_addref(ovik_object* object); /* returns `object`; NULL stays NULL */
 void ovik_release(ovik_object* object);        /* NULL is allowed */
 
+/* A new in-memory recordset, closed and without fields, as C++ code gets one from new_recordset():
+ * append its fields through Fields.Append (name, type, defined size, attributes), Open it with no
+ * source, then add rows with AddNew, the fields' Value and Update. clsDatabase.RecordToDatabase
+ * writes it into a table. */
+ovik_status ovik_new_recordset(ovik_object** out);
+
 /* How a member is called. */
 typedef enum ovik_invoke_kind { OVIK_METHOD = 1, OVIK_GET = 2, OVIK_PUT = 4 } ovik_invoke_kind;
 

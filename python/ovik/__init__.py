@@ -4,6 +4,9 @@
     with ovik.create("OvikEnvironment.clsSystemInfo") as si:
         print(si.GetIniDir(), si.IniFiles(0).GetIni("database", "provider"))
 
+ovik.new_recordset() is an in-memory recordset: append its fields, open it without a source, add
+rows, and hand it to clsDatabase.RecordToDatabase.
+
 Objects: members are attributes, names without regard to case. A property without parameters is
 read and written as an attribute (`ini.Path = "/x"`); methods and properties with parameters are
 called (`si.IniFiles(0)`); calling an object calls its default member (`rs("NM")` is
@@ -28,19 +31,22 @@ until unadvise or the object's end, so a handler that refers to the object it li
 that object alive until unadvise (Python cannot see the cycle).
 
 The library is loaded at the first use from, in this order: the path given to ovik.load(path), the
-environment variable OVIK_PYTHON_LIBRARY, the path written into ovik/_install.py at install time,
-and the build tree (build/app/bin) when the package runs from the source tree.
+environment variable OVIK_PYTHON_LIBRARY, the path written into ovik/_install.py when the package
+was built or installed (the build's wheel, `cmake --install`, the wheel in the application folder's
+python/), and the build tree (build/app/bin) when the package runs from the source tree.
 """
 import ctypes
 import datetime
 import decimal
 import itertools
 
-from . import _capi
+from . import _capi, _install
 from ._capi import find_library, library_path, load
 
-__all__ = ["create", "release", "advise", "unadvise", "class_name", "can_unload", "load", "find_library",
-           "library_path", "ByRef", "EMPTY", "Object", "OvikError", "MemberNotFound"]
+__all__ = ["create", "new_recordset", "release", "advise", "unadvise", "class_name", "can_unload", "load",
+           "find_library", "library_path", "ByRef", "EMPTY", "Object", "OvikError", "MemberNotFound"]
+
+__version__ = _install.VERSION
 
 
 class OvikError(Exception):
@@ -357,6 +363,15 @@ def create(progid):
     """A new object of the class named `progid` ("OvikEnvironment.clsIniFile")."""
     handle = ctypes.c_void_p()
     _check(_capi.library().ovik_create(progid.encode("utf-8"), ctypes.byref(handle)))
+    return Object(handle.value)
+
+
+def new_recordset():
+    """A new in-memory recordset, closed and without fields: append them, open it without a source
+    (as clsDatabase opens its copies: rs.Open(None, None, 2, 2) is a dynamic cursor with a
+    pessimistic lock), then add rows; clsDatabase.RecordToDatabase writes them into a table."""
+    handle = ctypes.c_void_p()
+    _check(_capi.library().ovik_new_recordset(ctypes.byref(handle)))
     return Object(handle.value)
 
 

@@ -42,6 +42,7 @@ USER_FREE = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
 _PROTOTYPES = {
     "ovik_value_clear": (None, [ctypes.POINTER(Value)]),
     "ovik_create": (ctypes.c_int, [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)]),
+    "ovik_new_recordset": (ctypes.c_int, [ctypes.POINTER(ctypes.c_void_p)]),
     "ovik_addref": (ctypes.c_void_p, [ctypes.c_void_p]),
     "ovik_release": (None, [ctypes.c_void_p]),
     "ovik_invoke": (ctypes.c_int, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(Value),
@@ -62,8 +63,8 @@ _PROTOTYPES = {
 
 def find_library(explicit=None, environ=None, installed=None, package_dir=None):
     """The library file to load: `explicit`, else the package's environment variable, else the
-    path written at install time, else the build tree's when the package runs from the source
-    tree. A path that was given is used as given; only the build tree is looked for."""
+    path written at build or install time, else the build tree's when the package runs from the
+    source tree. A path that was given is used as given; only the build tree is looked for."""
     environ = os.environ if environ is None else environ
     installed = _install.LIBRARY if installed is None else installed
     for given in (explicit, environ.get(ENVIRONMENT_VARIABLE), installed):

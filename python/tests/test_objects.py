@@ -1,6 +1,7 @@
 """The package on the build's library, laid into an application folder of the test's own (the
 library reads ../ini/ beside the folder it was loaded from): settings files, the environment
-object on SQLite, a recordset walk, by-reference outputs, events and the release of objects."""
+object on SQLite, a recordset walk, an in-memory recordset written into a table, by-reference
+outputs, events and the release of objects."""
 import contextlib
 import datetime
 import decimal
@@ -146,6 +147,26 @@ class DatabaseTest(unittest.TestCase):
         # The recordset is a temporary, released at once: its field keeps it.
         self.assertEqual(self.db.Connection.Execute(f"select NM from {self.table} where CD = 1").Fields(0).Value,
                          "いちご")
+
+    def test_an_in_memory_recordset_is_written_into_a_table(self):
+        rs = ovik.new_recordset()
+        for field in (("CD", 3), ("NM", 202, 20, 0x20), ("AMT", 6), ("D", 7)):
+            rs.Fields.Append(*field)
+        rs.Open(None, None, 2, 2)  # no source: dynamic cursor, pessimistic lock
+        rows = [(1, "O'Neil", decimal.Decimal("1234.5"), datetime.datetime(2024, 1, 5, 9, 3, 7)),
+                (2, None, decimal.Decimal(0), None)]
+        for row in rows:
+            rs.AddNew()
+            for name, value in zip(("CD", "NM", "AMT", "D"), row):
+                rs(name).Value = value
+            rs.Update()
+        self.assertIs(self.db.RecordToDatabase(self.table, rs), True)
+        back = self.db.OpenReadOnlyRecordset(f"select CD, NM, AMT, D from {self.table} order by CD", 3)
+        read = []
+        while not back.EOF:
+            read.append(tuple(back(name).Value for name in ("CD", "NM", "AMT", "D")))
+            back.MoveNext()
+        self.assertEqual(read, rows)
 
     def test_python_values_become_sql_literals(self):
         self.assertEqual(self.db.GetValueString(decimal.Decimal("-0.00005"), 6), "0")

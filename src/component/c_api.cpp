@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ovik/component.h"
+#include "ovik/data_access.h"
 #include "ovik/error.h"
 #include "ovik/events.h"
 #include "ovik/type_info.h"
@@ -299,6 +300,14 @@ ovik_status ovik_create(const char* progid, ovik_object** out) {
   return guarded([&] {
     if (out == nullptr || progid == nullptr) raise_runtime_error(err::kInvalidArgument);
     *out = handle_of(create_object(progid).detach());
+  });
+}
+
+ovik_status ovik_new_recordset(ovik_object** out) {
+  return guarded([&] {
+    if (out == nullptr) raise_runtime_error(err::kInvalidArgument);
+    Ref<IDispatch> recordset(new_recordset());
+    *out = handle_of(recordset.detach());
   });
 }
 

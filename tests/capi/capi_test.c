@@ -1,7 +1,7 @@
 /* The C interface driven from C: settings written and read, the error triple of a failed call,
- * by-reference outputs, events, the text forms of currency and dates, and what happens to the
- * caller's values on success and on failure. Prints one line per failed check; the exit status
- * is the number of failures. */
+ * by-reference outputs, events, the text forms of currency and dates, an in-memory recordset filled
+ * row by row, and what happens to the caller's values on success and on failure. Prints one line
+ * per failed check; the exit status is the number of failures. */
 #define _POSIX_C_SOURCE 200809L
 
 #include <math.h>
@@ -217,6 +217,50 @@ static void events_reach_the_handler_until_unadvised(void) {
   ovik_release(ini);
 }
 
+static ovik_value get(ovik_object* object, const char* property, ovik_value* args, size_t nargs) {
+  ovik_value result = ovik_empty();
+  CHECK(ovik_get(object, property, args, nargs, &result) == OVIK_OK);
+  return result;
+}
+
+static void set_field(ovik_object* rs, const char* name, ovik_value value) {
+  ovik_value key = ovik_string(name), field = get(rs, "Fields", &key, 1); /* Fields' default member */
+  CHECK(ovik_put(field.u.object, "Value", NULL, 0, &value) == OVIK_OK);
+  ovik_value_clear(&field);
+}
+
+static void an_in_memory_recordset_takes_appended_fields_and_rows(void) {
+  ovik_object* rs = NULL;
+  CHECK(ovik_new_recordset(&rs) == OVIK_OK);
+  ovik_value fields = get(rs, "Fields", NULL, 0);
+  ovik_value cd[] = {ovik_string("CD"), ovik_i32(3)}, nm[] = {ovik_string("NM"), ovik_i32(202), ovik_i32(20)};
+  CHECK(ovik_call(fields.u.object, "Append", cd, 2, NULL) == OVIK_OK);
+  CHECK(ovik_call(fields.u.object, "Append", nm, 3, NULL) == OVIK_OK);
+  /* Opened as C++ opens one: no source, dynamic cursor, pessimistic lock. */
+  ovik_value open[] = {ovik_empty(), ovik_empty(), ovik_i32(2), ovik_i32(2)};
+  CHECK(ovik_call(rs, "Open", open, 4, NULL) == OVIK_OK);
+  CHECK(ovik_call(fields.u.object, "Append", cd, 2, NULL) == OVIK_FAILED); /* only while closed */
+  ovik_value_clear(&fields);
+  const char* names[] = {"O'Neil", NULL};
+  for (int i = 0; i < 2; ++i) {
+    CHECK(ovik_call(rs, "AddNew", NULL, 0, NULL) == OVIK_OK);
+    set_field(rs, "CD", ovik_i32(i + 1));
+    set_field(rs, "NM", names[i] ? ovik_string(names[i]) : ovik_null());
+    CHECK(ovik_call(rs, "Update", NULL, 0, NULL) == OVIK_OK);
+  }
+  ovik_value count = get(rs, "RecordCount", NULL, 0);
+  CHECK(count.type == OVIK_I32 && count.u.i32 == 2);
+  CHECK(ovik_call(rs, "MoveFirst", NULL, 0, NULL) == OVIK_OK);
+  ovik_value key = ovik_string("NM"), field = get(rs, "Fields", &key, 1);
+  ovik_value value = get(field.u.object, "Value", NULL, 0);
+  CHECK(is_string(&value, "O'Neil"));
+  ovik_value_clear(&value);
+  ovik_value_clear(&field);
+
+  CHECK(ovik_new_recordset(NULL) == OVIK_FAILED && ovik_error_number() == 5);
+  ovik_release(rs);
+}
+
 static void currency_and_dates_as_text(void) {
   int64_t scaled = 0;
   CHECK(ovik_currency_from_text("-1234.5", &scaled) == OVIK_OK && scaled == -12345000);
@@ -264,6 +308,7 @@ int main(void) {
   describing_members();
   events_reach_the_handler_until_unadvised();
   currency_and_dates_as_text();
+  an_in_memory_recordset_takes_appended_fields_and_rows();
   /* Every object above was released. */
   CHECK(DllCanUnloadNow() == 0);
 
