@@ -131,6 +131,9 @@ so that a server needs no GTK.")
 set(CPACK_DEBIAN_GTKDEVELOPMENT_PACKAGE_NAME ovik2environment-gtk-dev)
 set(CPACK_DEBIAN_GTKDEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_GTKDEVELOPMENT_PACKAGE_DEPENDS libgtk-3-dev)
+# 2.0.0 had ovik/gtk.h in -dev and the module's CMake targets in -gtk: they move here on upgrade.
+set(CPACK_DEBIAN_GTKDEVELOPMENT_PACKAGE_BREAKS "ovik2environment-dev (<< ${deb_version}), ovik2environment-gtk (<< ${deb_version})")
+set(CPACK_DEBIAN_GTKDEVELOPMENT_PACKAGE_REPLACES "${CPACK_DEBIAN_GTKDEVELOPMENT_PACKAGE_BREAKS}")
 set(CPACK_DEBIAN_GTKDEVELOPMENT_DESCRIPTION "development files of the GTK 3 desktop module
 The header ovik/gtk.h, the link name of libOvik2Gtk.so, the CMake targets of
 find_package(Ovik2Environment COMPONENTS Gtk) and the pkg-config file
@@ -139,6 +142,9 @@ environment.")
 
 set(CPACK_DEBIAN_EXAMPLES_PACKAGE_NAME ovik2environment-examples)
 set(CPACK_DEBIAN_EXAMPLES_PACKAGE_SHLIBDEPS ON)
+# 2.0.0 had store-order in -gtk: it moves here on upgrade.
+set(CPACK_DEBIAN_EXAMPLES_PACKAGE_BREAKS "ovik2environment-gtk (<< ${deb_version})")
+set(CPACK_DEBIAN_EXAMPLES_PACKAGE_REPLACES "${CPACK_DEBIAN_EXAMPLES_PACKAGE_BREAKS}")
 set(CPACK_DEBIAN_EXAMPLES_DESCRIPTION "examples of the store back-office environment
 The example store program store-order (an order-entry window over the
 library and its GTK module, in /opt/brindlemark/bin) and the sources of the
