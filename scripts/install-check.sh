@@ -263,6 +263,13 @@ expect_mode "2775 root:$group" "$app/bin/transaction_log"
 ovik --version
 [ -f /usr/share/man/man1/ovik.1.gz ] || fail "no manual page ovik(1)"
 bash -n /usr/share/bash-completion/completions/ovik || fail "the bash completion does not parse"
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+  completed=$(bash -c '. /usr/share/bash-completion/bash_completion
+    . /usr/share/bash-completion/completions/ovik
+    COMP_WORDS=(ovik d) COMP_CWORD=1 COMP_LINE="ovik d" COMP_POINT=6
+    _ovik && echo "${COMPREPLY[*]}"')
+  [ "$completed" = "demo doctor" ] || fail "bash completes \"ovik d\" to \"$completed\""
+fi
 # A site's settings survive the package's installation over itself, as in an upgrade; a key the
 # template has and the site's file lacks is named, and the file is left as it is.
 echo "; site's own line" >>"$app/ini/Brindlemark.ini"
