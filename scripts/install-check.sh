@@ -259,6 +259,18 @@ stat -c '%A %a %U:%G %n' "$app/ini/Brindlemark.ini" "$app/ini/menu.ini" "$app/bi
 expect_mode "640 root:$group" "$app/ini/Brindlemark.ini"
 expect_mode "2775 root:$group" "$app/bin/log"
 expect_mode "2775 root:$group" "$app/bin/transaction_log"
+# A store's user (nobody here, with the group added) reads the settings and writes in both log
+# folders, and the files take the folders' group; without the group the settings stay closed.
+setpriv --reuid=nobody --regid=nogroup --groups="$group" -- sh -c "umask 002 &&
+  head -1 '$app/ini/Brindlemark.ini' >/dev/null && : >'$app/bin/log/member' && : >'$app/bin/transaction_log/member'" ||
+  fail "a member of $group cannot read the settings or write in the log folders"
+stat -c '%A %a %U:%G %n' "$app/bin/log/member" "$app/bin/transaction_log/member"
+expect_mode "664 nobody:$group" "$app/bin/log/member"
+expect_mode "664 nobody:$group" "$app/bin/transaction_log/member"
+rm -f "$app/bin/log/member" "$app/bin/transaction_log/member"
+if setpriv --reuid=nobody --regid=nogroup --clear-groups -- head -1 "$app/ini/Brindlemark.ini" >/dev/null 2>&1; then
+  fail "a user outside $group reads the settings"
+fi
 [ "$(command -v ovik)" = /usr/bin/ovik ] || fail "ovik is not /usr/bin/ovik on the PATH"
 ovik --version
 [ -f /usr/share/man/man1/ovik.1.gz ] || fail "no manual page ovik(1)"
