@@ -4,11 +4,16 @@
 #     through pkg-config and runs each on an application folder prepared from the installed
 #     templates, runs the Python package's tests on the installed package, and compiles a client
 #     that takes the source tree in with add_subdirectory;
-#  2. builds the Debian packages (cpack), installs them with dpkg -i, builds an example against the
-#     installed development package, runs the Python tests with Debian's python3 and `ovik doctor`
-#     on /opt/brindlemark, and purges the packages again.
-# Step 2 needs root, dpkg-dev and a machine where the packages and /opt/brindlemark are not
-# installed; it is skipped with --no-packages. Nothing is left behind but build-install/.
+#  2. builds the Debian packages (cpack) and checks them with lintian (no error) and their
+#     Installed-Size, installs them with dpkg -i, checks the group, the settings' and log folders'
+#     owners and modes and the upgrade notice of missing keys, builds an example and a GTK client
+#     against the installed development packages and runs dpkg-shlibdeps on the example, runs the
+#     Python tests with Debian's python3 and `ovik doctor` through /usr/bin/ovik on /opt/brindlemark,
+#     and purges the packages again.
+# The build uses the flags of dpkg-buildflags with all hardening on, as the packages are built.
+# Step 2 needs root, dpkg-dev, lintian and a machine where the packages, /opt/brindlemark and the
+# group ovik are not there; it is skipped with --no-packages. Nothing is left behind but
+# build-install/.
 #
 #   scripts/install-check.sh [--no-packages]
 set -euo pipefail
@@ -19,7 +24,9 @@ if [ "${1:-}" = "--no-packages" ]; then packages=0; fi
 
 build=build-install
 app=/opt/brindlemark
-debs=(ovik2environment ovik2environment-dev python3-ovik ovik2environment-gtk)
+group=ovik
+debs=(ovik2environment ovik2environment-dev python3-ovik ovik2environment-examples ovik2environment-gtk
+  ovik2environment-gtk-dev)
 work=$(mktemp -d /tmp/ovik-install-check.XXXXXX)
 installed_debs=()
 made_app_data=0
@@ -64,11 +71,56 @@ dpkg_retry() {
   return 1
 }
 
+# A GTK 3 client of the desktop module, built through find_package(... COMPONENTS Gtk) and
+# through pkg-config against the installed packages the environment names, and run (without a
+# display both calls decline; the run shows that the loader finds the module).
+gtk_client() {
+  local dir=$1
+  mkdir -p "$dir"
+  cat >"$dir/main.cpp" <<'EOF2'
+#include <gtk/gtk.h>
+#include "ovik/gtk.h"
+int main(int argc, char** argv) {
+  if (gtk_init_check(&argc, &argv)) ovik::gtk::enable();
+  return 0;
+}
+EOF2
+  cat >"$dir/CMakeLists.txt" <<'EOF2'
+cmake_minimum_required(VERSION 3.20)
+project(gtk_client CXX)
+find_package(Ovik2Environment 2 REQUIRED COMPONENTS Gtk)
+add_executable(gtk_client main.cpp)
+target_link_libraries(gtk_client PRIVATE Ovik2Environment::Gtk)
+EOF2
+  cmake -S "$dir" -B "$dir/build" -G Ninja -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
+  cmake --build "$dir/build" >/dev/null
+  env -u DISPLAY -u WAYLAND_DISPLAY "$dir/build/gtk_client" || fail "the GTK client built through find_package failed"
+  # shellcheck disable=SC2046 # pkg-config's words are the compiler's arguments
+  c++ -Wall -Wextra -Werror "$dir/main.cpp" -o "$dir/gtk_client_pc" $(pkg-config --cflags --libs ovik2environment-gtk)
+  env -u DISPLAY -u WAYLAND_DISPLAY "$dir/gtk_client_pc" || fail "the GTK client built through pkg-config failed"
+  echo "GTK client (find_package COMPONENTS Gtk, pkg-config ovik2environment-gtk): passed"
+}
+
 scripts/setup.sh
 phase "building the library in $build/"
-cmake -S . -B "$build" -G Ninja -DOVIK_WERROR=ON -DOVIK_TESTS=OFF -DOVIK_BENCH=OFF \
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+# Debian's flags with every hardening feature (bind now and fortify among them), given on the
+# command line so that they replace whatever an earlier run left in the cache.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cppflags=$(dpkg-buildflags --get CPPFLAGS)
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+cmake -S . -B "$build" -G Ninja -DOVIK_WERROR=ON -DOVIK_TESTS=OFF -DOVIK_BENCH=OFF "${launcher[@]}" \
+  -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $cppflags" \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $cppflags" \
+  -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" \
   -DCMAKE_INSTALL_PREFIX=/opt/brindlemark -DOVIK_INSTALL_APPDIR=. >/dev/null
+unset DEB_BUILD_MAINT_OPTIONS
 cmake --build "$build" -j"$(nproc)" >/dev/null
+gtk_built=0
+if grep -q '^GTK3_FOUND:INTERNAL=1' "$build/CMakeCache.txt"; then gtk_built=1; fi
 
 # ---- 1. a temporary prefix
 prefix=$work/prefix
@@ -80,7 +132,8 @@ for file in bin/libOvik2Environment.so.2 bin/libOvik2Environment.so bin/libOvik2
   lib/cmake/Ovik2Environment/Ovik2EnvironmentConfig.cmake \
   lib/cmake/Ovik2Environment/Ovik2EnvironmentConfigVersion.cmake \
   lib/pkgconfig/ovik2environment.pc lib/pkgconfig/ovik2environment-c.pc \
-  lib/python3/dist-packages/ovik/__init__.py lib/python3/dist-packages/ovik/_install.py; do
+  lib/python3/dist-packages/ovik/__init__.py lib/python3/dist-packages/ovik/_install.py \
+  share/man/man1/ovik.1.gz share/bash-completion/completions/ovik; do
   [ -e "$prefix/$file" ] || fail "the install lacks $file"
 done
 [ ! -e "$prefix/ini/Brindlemark.ini" ] || fail "the install ships a site's Brindlemark.ini"
@@ -103,6 +156,10 @@ for example in early_bound late_bound database_errors c; do
     { cat "$work/run.log"; fail "example_$example built through pkg-config failed"; }
   echo "example_$example (pkg-config): passed"
 done
+if ((gtk_built)); then
+  phase "a GTK client against the temporary prefix"
+  CMAKE_PREFIX_PATH=$prefix gtk_client "$work/gtk-prefix"
+fi
 unset PKG_CONFIG_PATH
 
 phase "the Python package's tests on the installed package"
@@ -140,15 +197,17 @@ for deb in "${debs[@]}"; do
   if deb_present "$deb"; then fail "$deb is installed on this machine already; this check installs and purges its own"; fi
 done
 [ ! -e "$app" ] || fail "$app exists on this machine already; this check installs and purges its own"
+if getent group "$group" >/dev/null; then fail "the group $group exists on this machine already; this check makes and removes its own"; fi
 
 phase "building the Debian packages"
-cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr -DOVIK_INSTALL_APPDIR="$app" >/dev/null
+# The maintainer is the project's default (a cache of an older default named root@localhost).
+cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr -DOVIK_INSTALL_APPDIR="$app" -UOVIK_PACKAGE_MAINTAINER >/dev/null
 rm -rf "$build/packages"
 (cd "$build" && cpack -G DEB >/dev/null)
 files=()
 for deb in "${debs[@]}"; do
   file=$(ls "$build"/packages/"${deb}"_*.deb 2>/dev/null || true)
-  if [ -z "$file" ] && [ "$deb" = ovik2environment-gtk ]; then continue; fi  # built without GTK
+  if [ -z "$file" ] && ((!gtk_built)) && [[ $deb == ovik2environment-gtk* ]]; then continue; fi
   [ -n "$file" ] || fail "no package $deb"
   files+=("$file")
   echo "$(basename "$file"): $(dpkg-deb -f "$file" Depends)"
@@ -164,22 +223,94 @@ grep -q "\./opt/brindlemark/ini/Brindlemark.ini.template" "$work/contents" ||
 if grep -q "/ini/Brindlemark.ini$" "$work/contents"; then
   fail "the runtime package ships a site's Brindlemark.ini"
 fi
+dpkg-deb -I "$build"/packages/ovik2environment_*.deb shlibs >"$work/shlibs" || fail "the runtime package has no shlibs file"
+grep -q "^libOvik2Environment 2 ovik2environment (>= " "$work/shlibs" || fail "the shlibs file lacks libOvik2Environment"
+if ((gtk_built)); then
+  dpkg-deb -c "$build"/packages/ovik2environment-gtk_*.deb >"$work/contents"
+  if grep -q "store-order" "$work/contents"; then fail "the GTK package holds the example store program"; fi
+fi
+
+# Installed-Size as dpkg counts it: each file its size in KiB rounded up, each folder and link 1.
+for file in "${files[@]}"; do
+  declared=$(dpkg-deb -f "$file" Installed-Size)
+  counted=$(dpkg-deb --fsys-tarfile "$file" | tar -tv --numeric-owner | awk '$6 == "./" { next }
+    /^-/ { total += int(($3 + 1023) / 1024); next } { total += 1 } END { print total + 0 }')
+  echo "$(basename "$file"): Installed-Size $declared KiB, contents $counted KiB"
+  [ "$declared" = "$counted" ] || fail "$(basename "$file") declares Installed-Size $declared, its contents take $counted"
+done
+
+phase "lintian on the packages"
+lintian_status=0
+lintian --tag-display-limit 0 "${files[@]}" >"$work/lintian" 2>&1 || lintian_status=$?
+grep -v "^running with root privileges" "$work/lintian" || true
+echo "lintian: $(grep -c '^E:' "$work/lintian") errors, $(grep -c '^W:' "$work/lintian") warnings"
+((lintian_status == 0)) || fail "lintian failed (status $lintian_status)"
 
 phase "installing them with dpkg -i"
 for deb in "${debs[@]}"; do installed_debs+=("$deb"); done
 dpkg_retry -i "${files[@]}" >/dev/null
 [ -f "$app/ini/Brindlemark.ini" ] || fail "the runtime package made no Brindlemark.ini from its template"
-"$app/bin/ovik" --version
-# A site's settings survive the package's installation over itself, as in an upgrade.
+getent group "$group" >/dev/null || fail "the runtime package made no group $group"
+# The settings hold passwords: the group reads them, others not. The group shares the log folders.
+expect_mode() {
+  [ "$(stat -c '%a %U:%G' "$2")" = "$1" ] || fail "$2 is $(stat -c '%a %U:%G' "$2"), not $1"
+}
+stat -c '%A %a %U:%G %n' "$app/ini/Brindlemark.ini" "$app/ini/menu.ini" "$app/bin/log" "$app/bin/transaction_log"
+expect_mode "640 root:$group" "$app/ini/Brindlemark.ini"
+expect_mode "2775 root:$group" "$app/bin/log"
+expect_mode "2775 root:$group" "$app/bin/transaction_log"
+# A store's user (nobody here, with the group added) reads the settings and writes in both log
+# folders, and the files take the folders' group; without the group the settings stay closed.
+setpriv --reuid=nobody --regid=nogroup --groups="$group" -- sh -c "umask 002 &&
+  head -1 '$app/ini/Brindlemark.ini' >/dev/null && : >'$app/bin/log/member' && : >'$app/bin/transaction_log/member'" ||
+  fail "a member of $group cannot read the settings or write in the log folders"
+stat -c '%A %a %U:%G %n' "$app/bin/log/member" "$app/bin/transaction_log/member"
+expect_mode "664 nobody:$group" "$app/bin/log/member"
+expect_mode "664 nobody:$group" "$app/bin/transaction_log/member"
+rm -f "$app/bin/log/member" "$app/bin/transaction_log/member"
+if setpriv --reuid=nobody --regid=nogroup --clear-groups -- head -1 "$app/ini/Brindlemark.ini" >/dev/null 2>&1; then
+  fail "a user outside $group reads the settings"
+fi
+[ "$(command -v ovik)" = /usr/bin/ovik ] || fail "ovik is not /usr/bin/ovik on the PATH"
+ovik --version
+[ -f /usr/share/man/man1/ovik.1.gz ] || fail "no manual page ovik(1)"
+bash -n /usr/share/bash-completion/completions/ovik || fail "the bash completion does not parse"
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+  completed=$(bash -c '. /usr/share/bash-completion/bash_completion
+    . /usr/share/bash-completion/completions/ovik
+    COMP_WORDS=(ovik d) COMP_CWORD=1 COMP_LINE="ovik d" COMP_POINT=6
+    _ovik && echo "${COMPREPLY[*]}"')
+  [ "$completed" = "demo doctor" ] || fail "bash completes \"ovik d\" to \"$completed\""
+fi
+# A site's settings survive the package's installation over itself, as in an upgrade; a key the
+# template has and the site's file lacks is named, and the file is left as it is.
 echo "; site's own line" >>"$app/ini/Brindlemark.ini"
+sed -i '/^jouptn_tenant=/d' "$app/ini/Brindlemark.ini"
 dpkg_retry -i "$build"/packages/ovik2environment_*.deb >/dev/null
 grep -qx "; site's own line" "$app/ini/Brindlemark.ini" || fail "installing again replaced the site's Brindlemark.ini"
+if grep -q "^jouptn_tenant=" "$app/ini/Brindlemark.ini"; then fail "installing again wrote a key into the site's Brindlemark.ini"; fi
+grep -q "\[journalpattern\] jouptn_tenant" "$work/dpkg.err" || fail "installing again did not name the missing key"
+grep "lacks keys" "$work/dpkg.err"
+expect_mode "640 root:$group" "$app/ini/Brindlemark.ini"
+sed -i 's/^\[journalpattern\]$/&\njouptn_tenant=0/' "$app/ini/Brindlemark.ini"
 
 phase "an example against the installed development package"
 cmake -S examples -B "$work/system" -G Ninja >/dev/null
 cmake --build "$work/system" --target example_early_bound >/dev/null
 examples/run-example.sh "$app" "$work/system/example_early_bound" >/dev/null
 pkg-config --exists ovik2environment || fail "pkg-config does not find the installed development package"
+# The library's package gives a program linked with it its dependency, as a client's package build asks.
+mkdir -p "$work/shlibdeps/debian/client/usr/bin" "$work/shlibdeps/debian/client/DEBIAN"
+printf 'Source: client\n\nPackage: client\nArchitecture: any\n' >"$work/shlibdeps/debian/control"
+cp "$work/system/example_early_bound" "$work/shlibdeps/debian/client/usr/bin/"
+(cd "$work/shlibdeps" && dpkg-shlibdeps -O debian/client/usr/bin/example_early_bound) >"$work/shlibdeps.out" ||
+  fail "dpkg-shlibdeps failed on a program built against the development package"
+cat "$work/shlibdeps.out"
+grep -q "ovik2environment (>= " "$work/shlibdeps.out" || fail "dpkg-shlibdeps gave no dependency on ovik2environment"
+if ((gtk_built)); then
+  phase "a GTK client against the installed development packages"
+  gtk_client "$work/gtk-system"
+fi
 
 phase "the Python tests with Debian's python3 on the installed package"
 (cd /tmp && env -u OVIK_PYTHON_LIBRARY -u PYTHONPATH /usr/bin/python3 -m unittest discover \
@@ -191,7 +322,9 @@ mkdir "$app/data"
 : >"$app/data/master.db"
 # As an administrator would: the log table from its definition, an empty master database.
 sqlite3 "$app/data/app.db" <"$app/sql/wkLog.sqlite.sql"
-"$app/bin/ovik" doctor
+# Through the link on the PATH: the program still finds its library, and the library its settings.
+ovik doctor | tee "$work/doctor"
+grep -q "settings folder.*$app/ini" "$work/doctor" || fail "ovik on the PATH did not use $app/ini"
 
 phase "purging the packages"
 dpkg_retry --purge "${debs[@]}" >/dev/null
@@ -203,4 +336,6 @@ made_app_data=0
 for deb in "${debs[@]}"; do
   if deb_present "$deb"; then fail "$deb is still installed"; fi
 done
+[ ! -e /usr/bin/ovik ] && [ ! -L /usr/bin/ovik ] || fail "purging left /usr/bin/ovik"
+if getent group "$group" >/dev/null; then fail "purging left the group $group"; fi
 phase "done"

@@ -15,7 +15,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   locales pgbouncer
-  dpkg-dev file
+  dpkg-dev file lintian
   libgtk-3-dev libxtst-dev xvfb xauth openbox fonts-ipafont-gothic
 )
 
