@@ -122,6 +122,25 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 gtk_built=0
 if grep -q '^GTK3_FOUND:INTERNAL=1' "$build/CMakeCache.txt"; then gtk_built=1; fi
 
+version=$(sed -n 's/^project(Ovik2Environment VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# A virtual environment of a python3 installs the package from the application folder's wheel,
+# offline; it finds the installed library by the path written into it and knows its version.
+python_in_venv() { # PYTHON APP_FOLDER
+  rm -rf "$work/venv"
+  "$1" -m venv "$work/venv"
+  "$work/venv/bin/pip" install --quiet --disable-pip-version-check --no-cache-dir --no-index \
+    --find-links "$2/python" ovik
+  (cd /tmp && env -u OVIK_PYTHON_LIBRARY -u PYTHONPATH "$work/venv/bin/python" -c '
+import importlib.metadata, sys, ovik
+app, version = sys.argv[1:]
+assert importlib.metadata.version("ovik") == version, importlib.metadata.version("ovik")
+with ovik.create("OvikEnvironment.clsSystemInfo") as si:
+    assert si.GetIniDir() == app + "/bin/../ini/", si.GetIniDir()
+assert ovik.library_path() == app + "/bin/libOvik2Environment.so.2", ovik.library_path()
+' "$2" "$version") || fail "the package installed into a virtual environment of $1 does not work"
+  echo "virtual environment of $1: passed"
+}
+
 # ---- 1. a temporary prefix
 prefix=$work/prefix
 phase "installing into the temporary prefix $prefix"
@@ -133,11 +152,12 @@ for file in bin/libOvik2Environment.so.2 bin/libOvik2Environment.so bin/libOvik2
   lib/cmake/Ovik2Environment/Ovik2EnvironmentConfigVersion.cmake \
   lib/pkgconfig/ovik2environment.pc lib/pkgconfig/ovik2environment-c.pc \
   lib/python3/dist-packages/ovik/__init__.py lib/python3/dist-packages/ovik/_install.py \
-  share/man/man1/ovik.1.gz share/bash-completion/completions/ovik; do
+  share/man/man1/ovik.1.gz share/bash-completion/completions/ovik \
+  "python/ovik-$version-py3-none-any.whl" "lib/python3/dist-packages/ovik-$version.dist-info/METADATA"; do
   [ -e "$prefix/$file" ] || fail "the install lacks $file"
 done
 [ ! -e "$prefix/ini/Brindlemark.ini" ] || fail "the install ships a site's Brindlemark.ini"
-[ "$("$prefix/bin/ovik" --version)" = "ovik $(sed -n 's/^project(Ovik2Environment VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ] ||
+[ "$("$prefix/bin/ovik" --version)" = "ovik $version" ] ||
   fail "ovik --version does not print the project's version"
 
 phase "examples through find_package (the compiler's default language standard)"
@@ -168,6 +188,10 @@ found=$(cd /tmp && PYTHONPATH=$python_dir python3 -c 'import ovik; print(ovik._c
 [ "$found" = "$prefix/bin/libOvik2Environment.so.2" ] || fail "the installed package looks for $found"
 (cd /tmp && env -u OVIK_PYTHON_LIBRARY PYTHONPATH="$python_dir" PYTHONDONTWRITEBYTECODE=1 \
   python3 -m unittest discover -s "$source/python/tests" -t "$source/python/tests")
+phase "the Python package in virtual environments"
+for python in python3 /usr/bin/python3; do python_in_venv "$python" "$prefix"; done
+[ "$(cd /tmp && PYTHONPATH=$python_dir python3 -c 'import importlib.metadata; print(importlib.metadata.version("ovik"))')" = "$version" ] ||
+  fail "the installed package's dist-info does not give the project's version"
 
 phase "a client that takes the source tree in with add_subdirectory"
 mkdir -p "$work/subdirectory"
@@ -315,6 +339,9 @@ fi
 phase "the Python tests with Debian's python3 on the installed package"
 (cd /tmp && env -u OVIK_PYTHON_LIBRARY -u PYTHONPATH /usr/bin/python3 -m unittest discover \
   -s "$source/python/tests" -t "$source/python/tests")
+[ "$(cd /tmp && env -u PYTHONPATH /usr/bin/python3 -c 'import importlib.metadata; print(importlib.metadata.version("ovik"))')" = "$version" ] ||
+  fail "python3-ovik's dist-info does not give the project's version"
+python_in_venv /usr/bin/python3 "$app"
 
 phase "ovik doctor on $app"
 made_app_data=1
