@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ovik/export.h"
 #include "database/access/driver.h"
 #include "database/access/objects/errors.h"
 #include "database/access/secrets.h"
@@ -29,7 +30,7 @@
 
 namespace ovik::access {
 
-class Connection final : public Object<Connection, _Connection, IConnectionPointContainer> {
+class OVIK_API Connection final : public Object<Connection, _Connection, IConnectionPointContainer> {
  public:
   static const TypeInfo& type_info();
   Connection();
