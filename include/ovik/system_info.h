@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "ovik/export.h"
 #include "ovik/client_info.h"
 #include "ovik/database.h"
 #include "ovik/environment.h"
+#include "ovik/export.h"
 #include "ovik/master.h"
 #include "ovik/variant.h"
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <string_view>
 
-#include "ovik/export.h"
 #include "ovik/database.h"
 #include "ovik/events.h"
+#include "ovik/export.h"
 #include "ovik/object.h"
 #include "platform/facility.h"
 

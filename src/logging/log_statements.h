@@ -30,6 +30,6 @@ std::string log_insert_statement(LogDialect dialect, std::int32_t process_id, co
 
 // Deletes the application's rows dated before the cutoff day, given as eight digits "yyyymmdd".
 OVIK_API std::string log_purge_statement(LogDialect dialect, const std::string& application,
-                                const std::string& cutoff_yyyymmdd);
+                                         const std::string& cutoff_yyyymmdd);
 
 }  // namespace ovik

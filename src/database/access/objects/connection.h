@@ -20,12 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "ovik/export.h"
 #include "database/access/driver.h"
 #include "database/access/objects/errors.h"
 #include "database/access/secrets.h"
 #include "ovik/data_access.h"
 #include "ovik/events.h"
+#include "ovik/export.h"
 #include "ovik/object.h"
 
 namespace ovik::access {

@@ -19,9 +19,9 @@
 #include <string_view>
 #include <vector>
 
-#include "ovik/export.h"
 #include "database/access/driver.h"
 #include "ovik/data_access.h"
+#include "ovik/export.h"
 #include "ovik/object.h"
 
 namespace ovik::access {

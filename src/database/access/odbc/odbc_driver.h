@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ovik/export.h"
 #include "database/access/driver.h"
+#include "ovik/export.h"
 
 namespace ovik::access {
 

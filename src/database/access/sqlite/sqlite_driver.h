@@ -28,8 +28,8 @@
 #include <string>
 #include <string_view>
 
-#include "ovik/export.h"
 #include "database/access/driver.h"
+#include "ovik/export.h"
 
 namespace ovik::access {
 
