@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 
 namespace ovik {
@@ -12,7 +13,7 @@ namespace ovik {
 // All three values are settled while the object is created; the getters hand out copies, look
 // nothing up and cannot fail. Creation fails (error 5) only when the local host name cannot be
 // read at all.
-class _clsMetaClientInfo : public IDispatch {
+class OVIK_API _clsMetaClientInfo : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("FF7E8807-5C8F-497C-A47F-A2FED7E995DA");
   static constexpr std::string_view kTypeName = "clsMetaClientInfo";

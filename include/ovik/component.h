@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "ovik/error.h"
+#include "ovik/export.h"
 #include "ovik/type_info.h"
 #include "ovik/unknown.h"
 
 namespace ovik {
 
-class IClassFactory : public IUnknown {
+class OVIK_API IClassFactory : public IUnknown {
  public:
   static constexpr Guid IID = Guid::of("B6AE2631-5936-4D24-A590-4AEE7AAEA866");
   // A new object seen through `iid` with one reference for the caller. Raises the creation
@@ -28,11 +29,11 @@ class IClassFactory : public IUnknown {
   virtual void LockServer(bool lock) = 0;
 };
 
-Ref<IDispatch> create_object(std::string_view progid);
+OVIK_API Ref<IDispatch> create_object(std::string_view progid);
 
 namespace component {
 // A class factory for one description: what a module's DllGetClassObject hands out.
-Ref<IClassFactory> make_class_factory(const TypeInfo& info);
+OVIK_API Ref<IClassFactory> make_class_factory(const TypeInfo& info);
 }  // namespace component
 
 template <class I>
@@ -45,21 +46,21 @@ Ref<I> create(std::string_view progid) {
 
 // A host program (or a test) puts a class of its own under a programmatic name; it wins over
 // every other place. An empty factory removes the entry again.
-void register_factory(std::string progid, std::function<Ref<IDispatch>()> factory);
+OVIK_API void register_factory(std::string progid, std::function<Ref<IDispatch>()> factory);
 
 // Class registration of the frame: each class's .cpp holds one of these, naming its description.
 // Registration is per process: a module loaded later adds its classes when it is loaded.
-struct ClassRegistration {
+struct OVIK_API ClassRegistration {
   explicit ClassRegistration(const TypeInfo& (*describe)());
 };
-struct EnumRegistration {
+struct OVIK_API EnumRegistration {
   explicit EnumRegistration(const EnumInfo& (*describe)());
 };
 
 // Every registered class description (all modules), in registration order.
-std::vector<const TypeInfo*> registered_classes();
-const TypeInfo* find_class(std::string_view progid);
-const TypeInfo* find_class(const Guid& clsid);
+OVIK_API std::vector<const TypeInfo*> registered_classes();
+OVIK_API const TypeInfo* find_class(std::string_view progid);
+OVIK_API const TypeInfo* find_class(const Guid& clsid);
 
 struct TypeLibraryHeader {
   std::string name = "OvikEnvironment";
@@ -69,22 +70,22 @@ struct TypeLibraryHeader {
   std::string file_version = "2.00";
   std::string threading_model = "Apartment";
 };
-const TypeLibraryHeader& type_library_header();
+OVIK_API const TypeLibraryHeader& type_library_header();
 // Classes of the type library (not the internal ones) and enumerations, in type-library order.
-std::vector<const TypeInfo*> type_library_classes();
-std::vector<const EnumInfo*> type_library_enums();
+OVIK_API std::vector<const TypeInfo*> type_library_classes();
+OVIK_API std::vector<const EnumInfo*> type_library_enums();
 // The whole type library as text: classes with instancing and identifiers, interfaces with
 // members in slot order, dispatch ids and parameters, events, enumerations with values.
-std::string type_library_listing();
+OVIK_API std::string type_library_listing();
 
 }  // namespace ovik
 
 // Module entry points, exported with C names; results are HRESULT-style codes.
 extern "C" {
-std::int32_t DllRegisterServer();
-std::int32_t DllUnregisterServer();
-std::int32_t DllGetClassObject(const ovik::Guid* clsid, const ovik::Guid* iid, void** out);
-std::int32_t DllCanUnloadNow();
+OVIK_API std::int32_t DllRegisterServer();
+OVIK_API std::int32_t DllUnregisterServer();
+OVIK_API std::int32_t DllGetClassObject(const ovik::Guid* clsid, const ovik::Guid* iid, void** out);
+OVIK_API std::int32_t DllCanUnloadNow();
 }
 
 namespace ovik::hresult {

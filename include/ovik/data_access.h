@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 #include "ovik/variant.h"
 
@@ -40,7 +41,7 @@ inline constexpr std::int32_t adFldUpdatable = 0x4, adFldFixed = 0x10, adFldIsNu
                               adFldLong = 0x80, adFldRowID = 0x100, adFldKeyColumn = 0x8000;
 }  // namespace ado
 
-class Error : public IDispatch {
+class OVIK_API Error : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("0F649FAD-DB3F-4E30-90B2-A232229765BF");
   static constexpr std::string_view kTypeName = "Error";
@@ -51,7 +52,7 @@ class Error : public IDispatch {
   virtual std::string get_Source() = 0;
 };
 
-class Errors : public IDispatch {
+class OVIK_API Errors : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("F7E7E726-9B50-4DB0-8B81-707BC0A7F561");
   static constexpr std::string_view kTypeName = "Errors";
@@ -61,7 +62,7 @@ class Errors : public IDispatch {
   virtual void Clear() = 0;
 };
 
-class Field : public IDispatch {
+class OVIK_API Field : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("35F1624B-6926-434D-B69A-931EDF825C2D");
   static constexpr std::string_view kTypeName = "Field";
@@ -77,7 +78,7 @@ class Field : public IDispatch {
   virtual void put_Value(Variant value) = 0;
 };
 
-class Fields : public IDispatch {
+class OVIK_API Fields : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("314281CB-8EF5-43FF-983E-1846F7F8F906");
   static constexpr std::string_view kTypeName = "Fields";
@@ -100,7 +101,7 @@ class Fields : public IDispatch {
 
 class _Connection;
 
-class _Recordset : public IDispatch {
+class OVIK_API _Recordset : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("6C93CAF7-5288-439D-A20D-FE9012A848B2");
   static constexpr std::string_view kTypeName = "Recordset";
@@ -154,7 +155,7 @@ class _Recordset : public IDispatch {
   // END generated
 };
 
-class _Connection : public IDispatch {
+class OVIK_API _Connection : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("3DBF3890-1BD5-42E9-A80B-9A29980E2E8B");
   static constexpr std::string_view kTypeName = "Connection";
@@ -207,7 +208,7 @@ class _Connection : public IDispatch {
 // Events of a connection, raised synchronously inside the call that causes them. A completion
 // event carries the failure's Error object, or Nothing on success (adStatus adStatusOK then).
 // The dispatch ids are those late-bound listeners receive.
-class ConnectionEvents : public IUnknown {
+class OVIK_API ConnectionEvents : public IUnknown {
  public:
   static constexpr Guid IID = Guid::of("ED75FA82-8986-493E-804F-84A3F70922D5");
   virtual void InfoMessage(const Ref<Error>& pError, std::int32_t adStatus, const Ref<_Connection>& pConnection) = 0;
@@ -237,8 +238,8 @@ inline constexpr std::int32_t kDispInfoMessage = 0, kDispBeginTransComplete = 1,
 }  // namespace ado
 
 // A new, closed connection (the library's classes create theirs this way).
-Ref<_Connection> new_connection();
+OVIK_API Ref<_Connection> new_connection();
 // A new, closed recordset with the given properties' defaults (client code builds in-memory ones this way).
-Ref<_Recordset> new_recordset();
+OVIK_API Ref<_Recordset> new_recordset();
 
 }  // namespace ovik

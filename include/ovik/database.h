@@ -17,6 +17,7 @@
 
 #include "ovik/data_access.h"
 #include "ovik/describe.h"
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 #include "ovik/variant.h"
 
@@ -55,7 +56,7 @@ struct EnumName<SqlStringParmitNullEnum> {
 
 // The outgoing interface: connection events that carry an error object arrive here, synchronously,
 // inside the data-access call that failed.
-class __clsDatabase : public IUnknown {
+class OVIK_API __clsDatabase : public IUnknown {
  public:
   static constexpr Guid IID = Guid::of("D0865A74-BB80-4DC4-895A-5F1D34A6C7C7");
   // strDbName: the connection's DefaultDatabase (may be empty); strErrorString: the event's label,
@@ -63,7 +64,7 @@ class __clsDatabase : public IUnknown {
   virtual void RaiseDatabaseError(const std::string& strDbName, const std::string& strErrorString) = 0;
 };
 
-class _clsDatabase : public IDispatch {
+class OVIK_API _clsDatabase : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("0966D568-9C98-43AE-B678-F5B61358F027");
   static constexpr std::string_view kTypeName = "clsDatabase";

@@ -4,12 +4,13 @@
 
 #include <string>
 
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 #include "ovik/variant.h"
 
 namespace ovik {
 
-class _clsIniFile : public IDispatch {
+class OVIK_API _clsIniFile : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("62400465-D719-45EB-944B-C5366CFB595A");
   static constexpr std::string_view kTypeName = "clsIniFile";
@@ -38,7 +39,7 @@ class _clsIniFile : public IDispatch {
   // END generated
 };
 
-class _clsConnectString : public IDispatch {
+class OVIK_API _clsConnectString : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("162EE3C4-FB65-47E2-BD8C-FE9F6E0D8F29");
   static constexpr std::string_view kTypeName = "clsConnectString";

@@ -6,9 +6,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "ovik/export.h"
+
 namespace ovik {
 
-class RaisedError : public std::runtime_error {
+class OVIK_API RaisedError : public std::runtime_error {
  public:
   RaisedError(std::int32_t number, std::string source, std::string description)
       : std::runtime_error(description),
@@ -39,11 +41,11 @@ inline constexpr std::int32_t kWrongArgumentCount = 450;
 inline constexpr std::int32_t kFileNotFound = 53;
 
 // The text the runtime gives its own numbers ("" for any other number).
-const char* runtime_description(std::int32_t number) noexcept;
+OVIK_API const char* runtime_description(std::int32_t number) noexcept;
 }  // namespace err
 
 // Raises one of the runtime's own errors, with its standard text and the library as source.
-[[noreturn]] void raise_runtime_error(std::int32_t number);
-[[noreturn]] void raise_runtime_error(std::int32_t number, std::string detail);
+[[noreturn]] OVIK_API void raise_runtime_error(std::int32_t number);
+[[noreturn]] OVIK_API void raise_runtime_error(std::int32_t number, std::string detail);
 
 }  // namespace ovik

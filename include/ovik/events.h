@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "ovik/error.h"
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 #include "ovik/variant.h"
 
 namespace ovik {
 
-class IConnectionPointContainer : public IUnknown {
+class OVIK_API IConnectionPointContainer : public IUnknown {
  public:
   static constexpr Guid IID = Guid::of("96E7F787-6745-47FB-AA3B-9F7649B0C774");
   // Connects a listener to the outgoing interface `events_iid`; returns the cookie for Unadvise.
@@ -52,7 +53,7 @@ class Listener : public Sink {
 
 // A late-bound listener made from a function: every event arrives as (dispatch id, arguments).
 // Hosts use it to pass a class's events on to scripts.
-class CallbackListener final : public IDispatch {
+class OVIK_API CallbackListener final : public IDispatch {
  public:
   using Callback = std::function<void(std::int32_t dispid, std::span<Variant> args)>;
   static Ref<IDispatch> make(Callback callback);

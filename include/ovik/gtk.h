@@ -19,13 +19,15 @@
 // thread without windows has no focus.
 #pragma once
 
+#include "ovik/export.h"
+
 namespace ovik::gtk {
 
 // Call on the GTK thread after gtk_init (or gtk_init_check). Returns false, and changes nothing,
 // when GTK has no display to show anything on. Calling it again changes nothing.
-bool enable();
+OVIK_API bool enable();
 
 // Gives the library back its own defaults (see ovik/host.h).
-void disable();
+OVIK_API void disable();
 
 }  // namespace ovik::gtk

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "ovik/export.h"
+
 namespace ovik::host_hooks {
 
 struct MessageBox {
@@ -18,8 +20,8 @@ struct MessageBox {
 };
 
 // The handler returns the button pressed (1 = OK).
-void set_message_box_handler(std::function<std::int32_t(const MessageBox&)> handler);
-void set_focus_process_hook(std::function<std::uint32_t()> hook);  // 0 = no focused window
-void set_active_form_hook(std::function<std::optional<std::string>()> hook);
+OVIK_API void set_message_box_handler(std::function<std::int32_t(const MessageBox&)> handler);
+OVIK_API void set_focus_process_hook(std::function<std::uint32_t()> hook);  // 0 = no focused window
+OVIK_API void set_active_form_hook(std::function<std::optional<std::string>()> hook);
 
 }  // namespace ovik::host_hooks

@@ -4,11 +4,12 @@
 #pragma once
 
 #include "ovik/data_access.h"
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 
 namespace ovik {
 
-class _OvikMaster : public IDispatch {
+class OVIK_API _OvikMaster : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("89EA6AEB-5376-4881-8540-F989F218E138");
   static constexpr std::string_view kTypeName = "OvikMaster";

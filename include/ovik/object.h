@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "ovik/export.h"
 #include "ovik/type_info.h"
 #include "ovik/unknown.h"
 
@@ -17,7 +18,7 @@ namespace ovik {
 
 namespace detail {
 // Live objects and factory locks of the library, for DllCanUnloadNow.
-std::atomic<long>& live_object_count() noexcept;
+OVIK_API std::atomic<long>& live_object_count() noexcept;
 }  // namespace detail
 
 template <class Self, class Interface, class... Extra>

@@ -28,6 +28,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "ovik/export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -148,15 +150,15 @@ static inline ovik_value ovik_obj(ovik_object* object) {
 }
 
 /* Frees what the library allocated in `value` (see OVIK_VALUE_OWNED) and makes it empty. */
-void ovik_value_clear(ovik_value* value);
+OVIK_API void ovik_value_clear(ovik_value* value);
 
 /* ---- Objects ---- */
 
 /* A new object of the class named `progid` ("OvikEnvironment.clsIniFile"), found as the C++
  * create_object finds it (the library's classes, the manifest beside it, the class registry). */
-ovik_status ovik_create(const char* progid, ovik_object** out);
-ovik_object* ovik_addref(ovik_object* object); /* returns `object`; NULL stays NULL */
-void ovik_release(ovik_object* object);        /* NULL is allowed */
+OVIK_API ovik_status ovik_create(const char* progid, ovik_object** out);
+OVIK_API ovik_object* ovik_addref(ovik_object* object); /* returns `object`; NULL stays NULL */
+OVIK_API void ovik_release(ovik_object* object);        /* NULL is allowed */
 
 /* A new in-memory recordset, closed and without fields, as C++ code gets one from new_recordset():
  * append its fields through Fields.Append (name, type, defined size, attributes), Open it with no
@@ -175,23 +177,23 @@ typedef enum ovik_invoke_kind { OVIK_METHOD = 1, OVIK_GET = 2, OVIK_PUT = 4 } ov
  * (rs("NM") is rs.Fields.Item("NM")). `result`, when not NULL, is overwritten (what it held is
  * not freed). For OVIK_PUT the new value is the last argument. Failures: 438 for an unknown
  * member, 450 for a wrong argument count, 91 for a NULL object, and whatever the member raises. */
-ovik_status ovik_invoke(ovik_object* object, const char* member, ovik_invoke_kind kind, ovik_value* args,
-                        size_t nargs, ovik_value* result);
+OVIK_API ovik_status ovik_invoke(ovik_object* object, const char* member, ovik_invoke_kind kind,
+                                 ovik_value* args, size_t nargs, ovik_value* result);
 /* The three kinds spelled out; `ovik_put` takes the property's arguments and then the new value. */
-ovik_status ovik_call(ovik_object* object, const char* method, ovik_value* args, size_t nargs,
-                      ovik_value* result);
-ovik_status ovik_get(ovik_object* object, const char* property, ovik_value* args, size_t nargs,
-                     ovik_value* result);
-ovik_status ovik_put(ovik_object* object, const char* property, ovik_value* args, size_t nargs,
-                     const ovik_value* value);
+OVIK_API ovik_status ovik_call(ovik_object* object, const char* method, ovik_value* args, size_t nargs,
+                               ovik_value* result);
+OVIK_API ovik_status ovik_get(ovik_object* object, const char* property, ovik_value* args, size_t nargs,
+                              ovik_value* result);
+OVIK_API ovik_status ovik_put(ovik_object* object, const char* property, ovik_value* args, size_t nargs,
+                              const ovik_value* value);
 
 /* ---- Describing an object (for bindings that map members to their own constructs) ---- */
 
 /* The class name ("clsIniFile"); valid while the library is loaded. NULL for a NULL object. */
-const char* ovik_class_name(ovik_object* object);
+OVIK_API const char* ovik_class_name(ovik_object* object);
 /* The name of the member at `index` in slot order (a property's get and put are two slots), NULL
  * past the end; valid while the library is loaded. */
-const char* ovik_member_name(ovik_object* object, size_t index);
+OVIK_API const char* ovik_member_name(ovik_object* object, size_t index);
 
 typedef struct ovik_member_info {
   uint32_t kinds;    /* OVIK_METHOD | OVIK_GET | OVIK_PUT: the ways the member can be called */
@@ -199,7 +201,7 @@ typedef struct ovik_member_info {
   uint32_t required; /* of those, the ones that are not optional */
 } ovik_member_info;
 /* What the member named `member` (NULL or "": the default member) is; 438 when there is none. */
-ovik_status ovik_member(ovik_object* object, const char* member, ovik_member_info* info);
+OVIK_API ovik_status ovik_member(ovik_object* object, const char* member, ovik_member_info* info);
 
 /* ---- Events ---- */
 
@@ -212,30 +214,30 @@ typedef void (*ovik_user_free)(void* user);
 
 /* Connects `handler` to the object's events; `cookie` receives what ovik_unadvise takes.
  * `user_free` may be NULL. Raises 5 when the object raises no events. */
-ovik_status ovik_advise(ovik_object* object, ovik_event_handler handler, void* user, ovik_user_free user_free,
-                        uint32_t* cookie);
-ovik_status ovik_unadvise(ovik_object* object, uint32_t cookie);
+OVIK_API ovik_status ovik_advise(ovik_object* object, ovik_event_handler handler, void* user,
+                                 ovik_user_free user_free, uint32_t* cookie);
+OVIK_API ovik_status ovik_unadvise(ovik_object* object, uint32_t cookie);
 
 /* ---- The raised error of this thread's last failed call ---- */
 
 /* The texts stay valid until the next call of this interface on the same thread that returns
  * ovik_status. Number 0 and empty texts after a call that succeeded. */
-int32_t ovik_error_number(void);
-const char* ovik_error_source(void);
-const char* ovik_error_description(void);
+OVIK_API int32_t ovik_error_number(void);
+OVIK_API const char* ovik_error_source(void);
+OVIK_API const char* ovik_error_description(void);
 
 /* ---- Currency and dates as text, the same in every locale ---- */
 
 /* "-1234.5678": "." as the decimal point, up to four decimals, no grouping. */
-ovik_status ovik_currency_from_text(const char* text, int64_t* scaled);
+OVIK_API ovik_status ovik_currency_from_text(const char* text, int64_t* scaled);
 /* Writes the text (fraction without trailing zeros) like snprintf: returns its length without the
  * NUL; nothing is written past `size` bytes. */
-size_t ovik_currency_to_text(int64_t scaled, char* buffer, size_t size);
+OVIK_API size_t ovik_currency_to_text(int64_t scaled, char* buffer, size_t size);
 /* "2024-01-05 09:03:07" (also with "T" between), or the date alone "2024-01-05". */
-ovik_status ovik_date_from_text(const char* text, double* days);
+OVIK_API ovik_status ovik_date_from_text(const char* text, double* days);
 /* "yyyy-mm-dd hh:mm:ss"; a date outside the years 100 to 9999 (NaN and infinities too) writes ""
  * and returns 0 with the thread's last error 6. */
-size_t ovik_date_to_text(double days, char* buffer, size_t size);
+OVIK_API size_t ovik_date_to_text(double days, char* buffer, size_t size);
 
 #ifdef __cplusplus
 }

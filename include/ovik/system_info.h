@@ -9,6 +9,7 @@
 #include "ovik/client_info.h"
 #include "ovik/database.h"
 #include "ovik/environment.h"
+#include "ovik/export.h"
 #include "ovik/master.h"
 #include "ovik/variant.h"
 
@@ -23,7 +24,7 @@ struct EnumName<IniFileIndexEnum> {
   static constexpr std::string_view value = "IniFileIndexEnum";
 };
 
-class _clsSystemInfo : public IDispatch {
+class OVIK_API _clsSystemInfo : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("14540D60-3D83-42A6-ADD6-DC23889168E9");
   static constexpr std::string_view kTypeName = "clsSystemInfo";

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 #include "ovik/variant.h"
 
@@ -58,7 +59,7 @@ struct EventInterfaceInfo {
   std::vector<EventInfo> events;
 };
 
-struct TypeInfo {
+struct OVIK_API TypeInfo {
   std::string library = "OvikEnvironment";
   std::string class_name;
   Guid clsid;

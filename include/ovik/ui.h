@@ -3,11 +3,12 @@
 
 #include <string>
 
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 
 namespace ovik {
 
-class _clsMessageString : public IDispatch {
+class OVIK_API _clsMessageString : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("96DD4FDF-3F0D-4364-BFE2-6A74A7AA80D1");
   static constexpr std::string_view kTypeName = "clsMessageString";

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "ovik/export.h"
 #include "ovik/guid.h"
 
 namespace ovik {
@@ -18,7 +19,7 @@ namespace ovik {
 class Variant;
 struct TypeInfo;
 
-class IUnknown {
+class OVIK_API IUnknown {
  public:
   static constexpr Guid IID = Guid::of("FEFDFA03-5AFF-4013-ABA7-3F5E068320D3");
   virtual std::uint32_t AddRef() = 0;
@@ -102,7 +103,7 @@ enum class InvokeKind : std::uint8_t { Method = 1, PropertyGet = 2, PropertyPut 
 inline constexpr std::int32_t kDispidUnknown = -1;
 inline constexpr std::int32_t kDispidValue = 0;  // the default member
 
-class IDispatch : public IUnknown {
+class OVIK_API IDispatch : public IUnknown {
  public:
   static constexpr Guid IID = Guid::of("938FF372-E3BC-49F2-8D82-59D83579B5D9");
   static constexpr std::string_view kTypeName = "Object";

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <variant>
 
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 
 namespace ovik {
@@ -32,7 +33,7 @@ enum class VarType : std::uint16_t {
   LongLong = 20,
 };
 
-const char* var_type_name(VarType type) noexcept;  // "String", "Long", ...
+OVIK_API const char* var_type_name(VarType type) noexcept;  // "String", "Long", ...
 
 // A 64-bit integer scaled by 10,000: four exact decimal places.
 struct Currency {
@@ -50,7 +51,7 @@ struct Null {
   friend bool operator==(Null, Null) = default;
 };
 
-class Variant {
+class OVIK_API Variant {
  public:
   Variant() noexcept = default;
   Variant(Null) : v_(Null{}) {}
@@ -108,6 +109,6 @@ class Variant {
 };
 
 // Converts a value to the type a member's parameter or result has; used by the dispatch layer.
-Variant change_type(const Variant& value, VarType type);
+OVIK_API Variant change_type(const Variant& value, VarType type);
 
 }  // namespace ovik

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ovik/export.h"
 #include "ovik/unknown.h"
 
 namespace ovik {
@@ -15,7 +16,7 @@ enum class CWaitAndDispatchErrors : std::int32_t {
 
 // Outgoing interface: OnTimer (dispatch id 1) is raised once at the end of every wait that started,
 // whether it timed out or was cancelled, while IsWaiting still reads True.
-class __clsWaitNDispatch : public IUnknown {
+class OVIK_API __clsWaitNDispatch : public IUnknown {
  public:
   static constexpr Guid IID = Guid::of("A6F6A46A-41EC-4565-BC12-5E5C22E28F35");
   virtual void OnTimer() = 0;
@@ -23,7 +24,7 @@ class __clsWaitNDispatch : public IUnknown {
 
 // One object performs one wait at a time, on the thread that created it. Handlers dispatched
 // during a wait may read IsWaiting, call Cancel, or Wait on another object.
-class _clsWaitNDispatch : public IDispatch {
+class OVIK_API _clsWaitNDispatch : public IDispatch {
  public:
   static constexpr Guid IID = Guid::of("097138DB-A6A9-49E2-B9B8-7B4D2F865879");
   static constexpr std::string_view kTypeName = "clsWaitNDispatch";

@@ -20,6 +20,7 @@
 
 #include "ovik/database.h"
 #include "ovik/events.h"
+#include "ovik/export.h"
 #include "ovik/object.h"
 #include "platform/facility.h"
 
@@ -51,8 +52,8 @@ class clsDatabase final : public Object<clsDatabase, _clsDatabase, IConnectionPo
  public:
   static const TypeInfo& type_info();
 
-  clsDatabase();
-  ~clsDatabase() override;
+  OVIK_API clsDatabase();
+  OVIK_API ~clsDatabase() override;
 
   bool get_TraceTransaction() override { return trace_transaction_; }
   void put_TraceTransaction(bool value) override { trace_transaction_ = value; }
@@ -68,7 +69,7 @@ class clsDatabase final : public Object<clsDatabase, _clsDatabase, IConnectionPo
   Ref<_Connection> get_Connection() override { return m_cnAdo; }
   ConnectedDatabaseTypeEnum get_Provider() override;
 
-  bool Connect(std::string strConnectString, HowToConnectEnum emHow) override;
+  OVIK_API bool Connect(std::string strConnectString, HowToConnectEnum emHow) override;
   bool Disconnect() override;
   bool RecordToDatabase(std::string TableNm, Ref<_Recordset>& rsNoConnect,
                         std::string& IgnorePrefix) override;

@@ -9,16 +9,18 @@
 #include <string>
 #include <string_view>
 
+#include "ovik/export.h"
+
 namespace ovik {
 
 enum class LogDialect { kSqlServer, kSqlite, kPostgres, kMariaDb };
 
 // The dialect for the product the driver names (Driver::dbms_name); when it names none, the
 // provider decides. Anything not recognised gets SQL Server's text.
-LogDialect log_dialect(std::string_view dbms_name, std::string_view provider);
+OVIK_API LogDialect log_dialect(std::string_view dbms_name, std::string_view provider);
 
 // The file of the installation's sql/ folder that defines wkLog in that dialect.
-const char* log_table_definition_file(LogDialect dialect);
+OVIK_API const char* log_table_definition_file(LogDialect dialect);
 
 // One wkLog row stamped with the server's local time. The text ends with CR LF, as each of its
 // lines does.
@@ -27,7 +29,7 @@ std::string log_insert_statement(LogDialect dialect, std::int32_t process_id, co
                                  const std::string& comment);
 
 // Deletes the application's rows dated before the cutoff day, given as eight digits "yyyymmdd".
-std::string log_purge_statement(LogDialect dialect, const std::string& application,
-                                const std::string& cutoff_yyyymmdd);
+OVIK_API std::string log_purge_statement(LogDialect dialect, const std::string& application,
+                                         const std::string& cutoff_yyyymmdd);
 
 }  // namespace ovik

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "ovik/export.h"
 #include "platform/facility.h"
 
 namespace ovik::platform {
@@ -21,7 +22,7 @@ struct CivilNow {
 // 100-ns units between 1601-01-01 and 1970-01-01 (UTC): the offset of file time from Unix time.
 inline constexpr std::int64_t kFileTimeOfUnixEpoch = 116'444'736'000'000'000;
 
-class Clock {
+class OVIK_API Clock {
  public:
   virtual ~Clock() = default;
   // CLOCK_REALTIME in 100 ns units since 1601-01-01 UTC. Follows every setting of the system clock,

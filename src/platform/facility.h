@@ -3,10 +3,14 @@
 // facility real. Not thread-safe: facilities are swapped only by tests, before and after use.
 #pragma once
 
+#include "ovik/export.h"
+
 namespace ovik::platform {
 
+// Exported only for the interfaces the library exports (ModulePath, SystemInfo, Clock): an
+// instance has the visibility of its interface.
 template <class Interface>
-class Facility {
+class OVIK_API Facility {
  public:
   // The fake in force, or the real implementation (defined once per facility, in its .cpp).
   static Interface& get() { return fake_ != nullptr ? *fake_ : real(); }

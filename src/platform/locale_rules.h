@@ -29,6 +29,8 @@
 #include <string>
 #include <string_view>
 
+#include "ovik/export.h"
+
 namespace ovik::platform {
 
 struct NumberSettings {
@@ -75,7 +77,7 @@ ConvStatus parse_double(std::string_view text, double& out);
 ConvStatus parse_currency(std::string_view text, std::int64_t& scaled);
 // Text to integer: parse, round half to even, range check. `out` is untouched on failure.
 ConvStatus parse_int64(std::string_view text, std::int64_t& out);
-ConvStatus parse_int32(std::string_view text, std::int32_t& out);
+OVIK_API ConvStatus parse_int32(std::string_view text, std::int32_t& out);
 ConvStatus parse_int16(std::string_view text, std::int16_t& out);
 ConvStatus parse_uint8(std::string_view text, std::uint8_t& out);
 // Half to even, then range check; NaN and infinities are Overflow.
@@ -94,10 +96,10 @@ struct CivilDateTime {
   int year = 1899, month = 12, day = 30, hour = 0, minute = 0, second = 0;
 };
 // False, leaving `out` alone, when any field is out of range or the day does not exist.
-bool ole_from_civil(const CivilDateTime& c, double& out);
+OVIK_API bool ole_from_civil(const CivilDateTime& c, double& out);
 // Rounded to the nearest second (a carry moves to the next calendar day). NaN, infinities and values
 // far outside the valid years give day zero.
-CivilDateTime civil_from_ole(double ole);
+OVIK_API CivilDateTime civil_from_ole(double ole);
 
 // The date test and conversion: a date, a time, or a date followed by a time.
 //  - date: two or three groups of 1..4 digits separated by one of "/", "-", "." (the same one

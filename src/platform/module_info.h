@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "ovik/export.h"
 #include "platform/facility.h"
 
 namespace ovik::platform {
@@ -19,7 +20,7 @@ struct ModuleInfo {
   std::string base_name;  // "Ovik2Environment" for libOvik2Environment.so.2.0.0
 };
 
-class ModulePath {
+class OVIK_API ModulePath {
  public:
   virtual ~ModulePath() = default;
   virtual ModuleInfo module();

@@ -20,11 +20,12 @@
 #include <string_view>
 #include <vector>
 
+#include "ovik/export.h"
 #include "platform/facility.h"
 
 namespace ovik::platform {
 
-class SystemInfo {
+class OVIK_API SystemInfo {
  public:
   virtual ~SystemInfo() = default;
 

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 
+#include "ovik/export.h"
 #include "platform/facility.h"
 
 namespace ovik::platform {
@@ -49,7 +50,7 @@ using FocusHook = std::function<std::uint32_t()>;
 using ActiveFormHook = std::function<std::optional<std::string>()>;
 
 // Hooks of the host program; an empty function restores the default.
-void set_message_box_handler(MessageBoxHandler handler);
+OVIK_API void set_message_box_handler(MessageBoxHandler handler);
 void set_focus_hook(FocusHook hook);
 void set_active_form_hook(ActiveFormHook hook);
 

@@ -32,7 +32,10 @@ TEST(Registry, RegisterCreateThroughTheModuleAndUnregister) {
   EXPECT_EQ(entry->module_path, component::library_file_path());
   EXPECT_EQ(entry->clsid, find_class("OvikEnvironment.clsIniFile")->clsid);
 
-  Ref<IDispatch> object = component::create_from_module(entry->module_path, entry->clsid, "OvikEnvironment.clsIniFile");
+  // This program holds the library's code itself and cannot be loaded as a module: a client
+  // creates through the shared library file.
+  const std::string module = std::string(OVIK_BINARY_DIR) + "/app/bin/libOvik2Environment.so.2";
+  Ref<IDispatch> object = component::create_from_module(module, entry->clsid, "OvikEnvironment.clsIniFile");
   ASSERT_TRUE(object);
   EXPECT_TRUE(query<_clsIniFile>(object.get()));
 

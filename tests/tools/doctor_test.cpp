@@ -20,6 +20,7 @@
 #include "doctor_report.h"
 #include "json_value.h"
 #include "ovik/data_access.h"
+#include "support/fake_platform.h"
 #include "support/mariadb_server.h"
 #include "support/pg_server.h"
 #include "support/temp_dir.h"
@@ -92,6 +93,9 @@ class DoctorTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
+  // The doctor names files after the module that holds the library's code: for the ovik program
+  // the shared library, for this program the program itself.
+  testing::FakeModule module_{std::string(OVIK_BINARY_DIR) + "/app/bin"};
 };
 
 TEST_F(DoctorTest, NamesWhatIsMissingAndFailsWhenAnythingDoes) {

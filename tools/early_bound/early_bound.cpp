@@ -278,8 +278,9 @@ class Generator {
 // The header text with the interface's block in place: between the markers inside the class, or
 // before the class's closing brace when there were none; an empty block removes the markers.
 std::string spliced(const std::string& text, const Interface& i, const std::string& block, bool& found) {
-  const std::string opening = "class " + i.cpp_name + " : public IDispatch {";
-  const std::size_t start = text.find(opening);
+  // The exported interfaces carry the export macro between "class" and the name.
+  std::size_t start = text.find("class OVIK_API " + i.cpp_name + " : public IDispatch {");
+  if (start == std::string::npos) start = text.find("class " + i.cpp_name + " : public IDispatch {");
   found = start != std::string::npos;
   if (!found) return text;
   const std::size_t close = text.find("\n};", start);

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "ovik/export.h"
+
 namespace ovik::access {
 
 class ConnectionString {
@@ -89,7 +91,7 @@ bool provider_matches(std::string_view name, std::string_view base);
 enum class ProviderKind { kSqlite, kSqlServer, kOdbc, kOracle, kAccess, kUnknown };
 
 // Which driver serves a provider name. A missing Provider item means the ODBC provider.
-ProviderKind classify_provider(std::string_view name);
+OVIK_API ProviderKind classify_provider(std::string_view name);
 
 // The connection string line of a data-link file: UTF-16LE with byte-order mark (as data-link
 // files are written) or UTF-8; "[section]" lines, ";" comment lines and blank lines are skipped.

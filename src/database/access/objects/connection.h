@@ -25,11 +25,12 @@
 #include "database/access/secrets.h"
 #include "ovik/data_access.h"
 #include "ovik/events.h"
+#include "ovik/export.h"
 #include "ovik/object.h"
 
 namespace ovik::access {
 
-class Connection final : public Object<Connection, _Connection, IConnectionPointContainer> {
+class OVIK_API Connection final : public Object<Connection, _Connection, IConnectionPointContainer> {
  public:
   static const TypeInfo& type_info();
   Connection();

@@ -21,6 +21,7 @@
 
 #include "database/access/driver.h"
 #include "ovik/data_access.h"
+#include "ovik/export.h"
 #include "ovik/object.h"
 
 namespace ovik::access {
@@ -65,7 +66,7 @@ std::vector<ErrorRecord> records_of(const std::vector<Diagnostic>& diagnostics, 
 
 class ErrorImpl final : public Object<ErrorImpl, Error> {
  public:
-  static const TypeInfo& type_info();
+  OVIK_API static const TypeInfo& type_info();
   explicit ErrorImpl(ErrorRecord record) : record_(std::move(record)) {}
   std::int32_t get_Number() override { return record_.number; }
   std::string get_Description() override { return record_.description; }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "database/access/driver.h"
+#include "ovik/export.h"
 
 namespace ovik::access {
 
@@ -44,6 +45,6 @@ struct DataSource {
 };
 // The data sources the driver manager shows this process (user and system DSNs), in its order;
 // empty when there are none or the driver manager cannot list them.
-std::vector<DataSource> odbc_data_sources();
+OVIK_API std::vector<DataSource> odbc_data_sources();
 
 }  // namespace ovik::access

@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "database/access/driver.h"
+#include "ovik/export.h"
 
 namespace ovik::access {
 
@@ -40,7 +41,7 @@ inline constexpr const char* kCreateIfMissing = "Create If Missing";
 // The file a Data Source names for a library lying in library_folder: an absolute path or
 // ":memory:" as given, a relative one below library_folder + "/..". Throws DriverError (08001)
 // for a relative one when the folder is unknown (empty).
-std::string sqlite_database_path(const std::string& source, std::string library_folder);
+OVIK_API std::string sqlite_database_path(const std::string& source, std::string library_folder);
 
 // The SQLSTATE closest to an SQLite extended result code; the message tells the kinds of the
 // generic SQLITE_ERROR apart (syntax, missing table, missing column, ...).
