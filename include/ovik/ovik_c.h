@@ -164,7 +164,7 @@ OVIK_API void ovik_release(ovik_object* object);        /* NULL is allowed */
  * append its fields through Fields.Append (name, type, defined size, attributes), Open it with no
  * source, then add rows with AddNew, the fields' Value and Update. clsDatabase.RecordToDatabase
  * writes it into a table. */
-ovik_status ovik_new_recordset(ovik_object** out);
+OVIK_API ovik_status ovik_new_recordset(ovik_object** out);
 
 /* How a member is called. */
 typedef enum ovik_invoke_kind { OVIK_METHOD = 1, OVIK_GET = 2, OVIK_PUT = 4 } ovik_invoke_kind;
