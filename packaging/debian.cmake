@@ -46,13 +46,11 @@ foreach(pair ${package_components})
   list(GET pair 1 package)
   install(FILES debian/copyright ${generated}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
-  set(opt_override "")
-  if(NOT component STREQUAL "Python")
-    set(opt_override "# The application folder /opt/brindlemark is the add-on's own tree, as the FHS has it: the
+  # (The Python package's wheel for virtual environments lies in the application folder too.)
+  set(opt_override "# The application folder /opt/brindlemark is the add-on's own tree, as the FHS has it: the
 # library reads its settings from ../ini beside its own folder and writes its log and trace files
 # beside itself, so it and the store programs live together there, not under /usr/lib.
 ${package}: dir-or-file-in-opt [opt/brindlemark/*]")
-  endif()
   configure_file(debian/lintian-overrides.in ${generated}/lintian/${package} @ONLY)
   install(FILES ${generated}/lintian/${package} DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
     COMPONENT ${component})
