@@ -1,5 +1,5 @@
-// The `ovik` program as a shell runs it: where its usage goes, docs/reference.md against what the
-// program writes now, and the program started through a symlink in another folder.
+// The `ovik` program as a shell runs it: where its usage goes, and docs/reference.md against what
+// the program writes now. (Started through /usr/bin/ovik, it is checked by scripts/install-check.sh.)
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -69,29 +69,6 @@ TEST(OvikCommand, ReferenceDocumentIsCurrent) {
   EXPECT_TRUE(r.out == read_text(fs::path(OVIK_SOURCE_DIR) / "docs/reference.md"))
       << "docs/reference.md is not what `ovik reference` writes now; refresh it from the source folder with\n"
          "  cmake --build build --target ovik && build/app/bin/ovik reference > docs/reference.md";
-}
-
-// Installed, the program is reached through a symlink such as /usr/bin/ovik: it still loads the
-// library beside it (not the build's, which its build rpath also names) and finds the application
-// folder of that library.
-TEST(OvikCommand, StartedThroughASymlinkItUsesItsOwnFolder) {
-  ovik::testing::TempDir dir;
-  const fs::path app = dir.path() / "opt/app";
-  fs::create_directories(app / "bin");
-  fs::create_directories(dir.path() / "usr/bin");
-  fs::copy(kApp / "ini", app / "ini", fs::copy_options::recursive);
-  for (const auto& entry : fs::directory_iterator(kApp / "bin"))
-    if (entry.is_regular_file() || entry.is_symlink())
-      fs::copy(entry.path(), app / "bin" / entry.path().filename(), fs::copy_options::copy_symlinks);
-  for (const fs::path& link : {dir.path() / "usr/bin/ovik", dir.path() / "usr/bin/ovik-relative"}) {
-    if (link.filename() == "ovik")
-      fs::create_symlink(app / "bin/ovik", link);
-    else
-      fs::create_symlink("../../opt/app/bin/ovik", link);
-    const Outcome r = run(link, "call OvikEnvironment.clsSystemInfo GetIniDir", dir.path());
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, (app / "bin/../ini/").string() + "\n") << link;
-  }
 }
 
 }  // namespace
