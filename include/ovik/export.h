@@ -10,7 +10,17 @@
 #ifndef OVIK_EXPORT_H
 #define OVIK_EXPORT_H
 
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(_WIN32)
+/* A DLL exports what it marks, clients import it. A program that links the library's objects
+ * themselves (the Windows test programs) defines OVIK_STATIC. */
+#if defined(OVIK_BUILDING_LIBRARY)
+#define OVIK_API __declspec(dllexport)
+#elif defined(OVIK_STATIC)
+#define OVIK_API
+#else
+#define OVIK_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__) || defined(__clang__)
 #define OVIK_API __attribute__((visibility("default")))
 #else
 #define OVIK_API

@@ -1,0 +1,19 @@
+# Cross build for Windows (x86_64) with mingw-w64. The -posix compilers carry the thread model that
+# std::thread and std::mutex need.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(OVIK_MINGW_TRIPLE x86_64-w64-mingw32)
+
+set(CMAKE_C_COMPILER ${OVIK_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${OVIK_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${OVIK_MINGW_TRIPLE}-windres)
+find_program(OVIK_WIDL widl)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${OVIK_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# For the type library: widl with the word size of the target and Wine's system IDL files.
+set(OVIK_WIDL_FLAGS --win64 -I/usr/include/wine/wine/windows)
