@@ -2,9 +2,10 @@
 // information).
 //
 // HostLookup is a facility (see facility.h); every virtual member of the base class is the real
-// Linux implementation, so a fake overrides only what it changes. No member throws. Lookups go
-// through the system resolver (files, DNS, ...) and may block for as long as it does; any thread
-// may call.
+// implementation of the platform, so a fake overrides only what it changes. No member throws.
+// Lookups go through the system resolver (files, DNS, ...) and may block for as long as it does;
+// any thread may call. On Windows each call starts the sockets library (WSAStartup) and shuts it
+// down again (WSACleanup) around its own work.
 #pragma once
 
 #include <array>

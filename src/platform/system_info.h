@@ -1,17 +1,23 @@
 // User, process and login-session information of the calling process.
 //
 // SystemInfo is a facility (see facility.h): Facility<SystemInfo>::get() answers from the real
-// Linux implementation unless a test has installed a fake. Every virtual member of the base class
-// is that real implementation, so a fake overrides only what it needs to change.
+// implementation of the platform unless a test has installed a fake. Every virtual member of the
+// base class is that real implementation, so a fake overrides only what it needs to change.
 //
 // No member throws or reports an error: each answers with the documented neutral value ("" or 0,
 // or no value) when the operating system cannot tell. Nothing is cached, nothing is changed
 // process-wide; any thread may call.
 //
-// A process is in a remote login session when systemd-logind says its session is remote, or,
-// failing that, when the process carries the SSH connection of its login session in its
-// environment (SSH_CONNECTION or SSH_CLIENT). The pure functions below do the parsing, so that
-// the decision can be checked against given file contents and environments.
+// On Linux a process is in a remote login session when systemd-logind says its session is remote,
+// or, failing that, when the process carries the SSH connection of its login session in its
+// environment (SSH_CONNECTION or SSH_CLIENT). The pure functions of `session` below do the
+// parsing, so that the decision can be checked against given file contents and environments; only
+// the Linux side defines them.
+//
+// On Windows the answers are the system's own: GetUserNameW, GetComputerNameW (the NetBIOS name),
+// GetCurrentProcessId, ProcessIdToSessionId (every desktop session but the services' session 0 is
+// nonzero, the console's among them), and the client address the terminal services report for the
+// process's own session (WTSClientAddress; none for a console session).
 #pragma once
 
 #include <cstdint>
@@ -31,14 +37,17 @@ class OVIK_API SystemInfo {
 
   // The effective user's login name; "" when it cannot be read.
   virtual std::string user_name();
-  // The host name as gethostname gives it, up to its first NUL; "" when it fails.
+  // The host name as gethostname gives it (Windows: the computer name), up to its first NUL; ""
+  // when it fails.
   virtual std::string computer_name();
   virtual std::uint32_t process_id();
-  // Nonzero only when process `pid` runs in a remote login session; 0 for a local console or
-  // desktop session and whenever nothing can be found out.
+  // Linux: nonzero only when process `pid` runs in a remote login session; 0 for a local console
+  // or desktop session and whenever nothing can be found out. Windows: the process's terminal
+  // session id; 0 for the services' session and whenever the call fails.
   virtual std::uint32_t session_id(std::uint32_t pid);
   // The client address of the current process's remote login session (logind's remote host,
-  // or the client field of the SSH connection); no value outside a remote session.
+  // or the client field of the SSH connection; on Windows the terminal client's address); no
+  // value outside a remote session.
   virtual std::optional<std::string> remote_peer_address();
 };
 

@@ -8,7 +8,6 @@
 #include "ovik/describe.h"
 #include "ovik/error.h"
 #include "ovik/object.h"
-#include "platform/host_lookup.h"
 #include "platform/system_info.h"
 
 namespace ovik::platform {
@@ -87,10 +86,9 @@ class MetaFrameFarm final : public Object<MetaFrameFarm, _MetaFrameFarm> {
     const auto own_session = static_cast<std::int32_t>(system.session_id(system.process_id()));
     if (sessionId == 0 || sessionId != own_session)
       fail("session " + std::to_string(sessionId) + " is not a remote session of this process");
-    const std::optional<std::string> peer = system.remote_peer_address();
-    if (!peer || peer->empty()) fail("the remote client of this session is not known");
-    std::optional<std::string> name = Facility<HostLookup>::get().reverse_name(*peer);
-    return Ref<_MetaFrameSession>(make_object<MetaFrameSession>(name ? *name : *peer, *peer));
+    std::optional<RemoteClient> client = remote_client_of_own_session();
+    if (!client) fail("the remote client of this session is not known");
+    return Ref<_MetaFrameSession>(make_object<MetaFrameSession>(std::move(client->name), std::move(client->address)));
   }
 
  private:

@@ -1,10 +1,8 @@
 #include "platform/user_interface.h"
 
-#include <syslog.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <mutex>
+
+#include "platform/user_interface_native.h"
 
 namespace ovik::platform {
 
@@ -56,16 +54,6 @@ void escape_into(std::string& out, const std::string& text) {
   }
 }
 
-void write_all(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // nowhere to report to; the notice is best effort
-    done += static_cast<std::size_t>(n);
-  }
-}
-
 }  // namespace
 
 std::string message_box_line(const std::string& text, const std::string& title) {
@@ -84,16 +72,12 @@ std::int32_t UserInterface::message_box(const std::string& text, const std::stri
   if (MessageBoxHandler handler = current(&Hooks::message_box)) {
     return handler(MessageBoxRequest{text, title, style});
   }
-  const std::string line = message_box_line(text, title);
-  write_all(STDERR_FILENO, line);
-  // No openlog: the identity and options of the system log belong to the host program.
-  ::syslog(LOG_USER | LOG_WARNING, "%.*s", static_cast<int>(line.size() - 1), line.c_str());
-  return kMessageBoxOk;
+  return native::message_box(text, title, style);
 }
 
 std::uint32_t UserInterface::focused_window_process_id() {
   if (FocusHook hook = current(&Hooks::focus)) return hook();
-  return static_cast<std::uint32_t>(::getpid());
+  return native::focused_window_process_id();
 }
 
 std::optional<std::string> UserInterface::active_form_type_name() {

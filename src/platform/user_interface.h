@@ -3,10 +3,17 @@
 //
 // The library has no toolkit of its own. A host program with a user interface installs its own
 // handlers once (typically at start, before creating any class of the library); without them
-// the defaults below apply:
+// the defaults below apply.
+//   Linux:
 //   - message box: one line "title: text" to standard error and to the system log, answered
 //     with OK (1) at once;
 //   - focused window: the current process id (0 would mean no focused window);
+//   Windows:
+//   - message box: MessageBoxW with the caller's style, owned by the thread's active window;
+//     where no box can be shown (no interactive desktop), the line above goes to standard error
+//     and the debugger output, and the answer is OK (1);
+//   - focused window: the process of the window that GetFocus names, 0 when none;
+//   Both:
 //   - active form: none.
 // Installing an empty function brings the default back. Handlers are called on the caller's
 // thread and outside any lock of the library, so a handler may run a nested event loop.

@@ -1,4 +1,4 @@
-// clsWaitNDispatch: sleeps on the thread's message queue (the thread-default GLib main context)
+// clsWaitNDispatch: sleeps on the thread's message queue (platform/event_loop.h)
 // for a number of milliseconds, dispatching whatever becomes ready meanwhile, until the deadline
 // in system time passes or a handler calls Cancel; then raises OnTimer.
 //

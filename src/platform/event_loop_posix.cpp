@@ -21,24 +21,30 @@ CreatedEvent ManualResetEvent::create() {
   return CreatedEvent{std::unique_ptr<ManualResetEvent>(new ManualResetEvent(fd)), 0};
 }
 
-ManualResetEvent::~ManualResetEvent() { ::close(fd_); }
+namespace {
+
+int descriptor(const ManualResetEvent& event) { return static_cast<int>(event.native_handle()); }
+
+}  // namespace
+
+ManualResetEvent::~ManualResetEvent() { ::close(descriptor(*this)); }
 
 void ManualResetEvent::set() {
   const std::uint64_t one = 1;
   // EAGAIN means the counter is at its limit: set already, which is all that matters.
-  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  while (::write(descriptor(*this), &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
 void ManualResetEvent::reset() {
   std::uint64_t count = 0;
   // One read empties the counter however often set() ran; EAGAIN means it was not set.
-  while (::read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
+  while (::read(descriptor(*this), &count, sizeof count) < 0 && errno == EINTR) {
   }
 }
 
 bool ManualResetEvent::is_set() const {
-  pollfd probe{fd_, POLLIN, 0};
+  pollfd probe{descriptor(*this), POLLIN, 0};
   int n;
   while ((n = ::poll(&probe, 1, 0)) < 0 && errno == EINTR) {
   }
@@ -105,7 +111,7 @@ gint shorter(gint a, gint b) {
 
 std::uint32_t wait_for_event_alone(const ManualResetEvent& event, std::int64_t deadline) {
   for (;;) {
-    GPollFD fd{event.descriptor(), G_IO_IN, 0};
+    GPollFD fd{descriptor(event), G_IO_IN, 0};
     if (g_poll(&fd, 1, poll_timeout_until(deadline)) > 0 && (fd.revents & G_IO_IN) != 0) {
       return MessageQueue::kWaitEvent;
     }
@@ -136,7 +142,7 @@ std::uint32_t MessageQueue::msg_wait(ManualResetEvent& event, std::uint32_t time
            static_cast<gint>(fds.size())) {
       fds.resize(static_cast<std::size_t>(count) + 1);
     }
-    fds[count] = GPollFD{event.descriptor(), G_IO_IN, 0};
+    fds[count] = GPollFD{descriptor(event), G_IO_IN, 0};
 
     // Polling even when a source is ready already lets a set event win over it.
     const gint timeout = ready_already ? 0 : shorter(context_timeout, poll_timeout_until(deadline));
