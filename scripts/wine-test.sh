@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# The Windows build under Wine: the DLLs and the compiled client cross-built with
+# scripts/build-windows.sh, registered in a fresh prefix per architecture, and driven by the
+# clients of tests/windows (VBScript and JScript through cscript, the compiled client, and the
+# start-up notice answered through a virtual X server) against a PostgreSQL of the run's own.
+#
+#   scripts/wine-test.sh                        i686 under 32-bit Wine, then x86_64 under 64-bit Wine
+#   OVIK_WINE_ARCHES=x86_64 scripts/wine-test.sh
+#
+# As root it installs what is missing (Debian 12); as another user everything must be there.
+# Every run has its own folder (prefixes, application folders, logs), X display and database
+# port, so runs and the Linux tests never meet. The folder is removed after a green run unless
+# OVIK_WINE_KEEP=1; the message-box screenshots stay in build-wine/screenshots/.
+# A kernel that runs no 32-bit programs (IA-32 emulation off) cannot run 32-bit Wine: i686 is then
+# built and checked for its imports only, and reported as skipped (OVIK_WINE_REQUIRE_I686=1 fails).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=$root/build-wine
+started=$SECONDS
+
+say() { echo "wine-test: $*"; }
+die() {
+  echo "wine-test: $*" >&2
+  exit 1
+}
+
+install_missing() {
+  local packages=(wine wine64 wine32:i386 wine64-tools libwine-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    xvfb xauth xdotool x11-apps imagemagick fonts-ipafont-gothic cmake postgresql unixodbc
+    odbc-postgresql odbc-postgresql:i386 libsqliteodbc libsqliteodbc:i386)
+  local missing=() p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  [ "$(id -u)" -eq 0 ] || die "missing packages (install them as root): ${missing[*]}"
+  say "installing ${missing[*]}"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 "${missing[@]}" >/dev/null
+}
+
+# Windows path of a host path, as Wine's Z: drive shows it.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+free_display() {
+  local n
+  for n in $(seq $((90 + RANDOM % 100)) 299); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      echo "$n"
+      return
+    fi
+  done
+  die "no free X display"
+}
+
+# The client's own build when the build tree has none (a configuration without tests).
+client_exe() {
+  local build=$1 arch=$2 exe header
+  exe=$(find "$build" -name ovik_wine_client.exe -not -path '*/CMakeFiles/*' | head -n 1)
+  if [ -z "$exe" ]; then
+    header=$(find "$build" -name OvikEnvironment.h -not -path '*/CMakeFiles/*' | head -n 1)
+    [ -n "$header" ] || die "$build has no OvikEnvironment.h (widl's header of the type library)"
+    exe=$build/ovik_wine_client.exe
+    "$arch-w64-mingw32-g++-posix" -std=c++20 -Wall -Wextra -O1 -static -I "$(dirname "$header")" -o "$exe" \
+      tests/windows/client.cpp -x c "$(dirname "$header")/OvikEnvironment_i.c" -lole32 -loleaut32 -luuid >&2
+  fi
+  echo "$exe"
+}
+
+# The DLLs must depend on system DLLs only: the C++ runtime is linked in.
+check_imports() {
+  local file=$1 dll bad=""
+  for dll in $("$2-w64-mingw32-objdump" -p "$file" | sed -n 's/^\s*DLL Name: //p'); do
+    case "${dll,,}" in
+      libstdc++* | libgcc* | libwinpthread*) bad+=" $dll" ;;
+    esac
+  done
+  [ -z "$bad" ] || die "$(basename "$file") ($2) needs$bad"
+}
+
+write_settings() {
+  local ini=$1
+  mkdir -p "$ini"
+  local db
+  {
+    for db in database master_database store_database; do
+      printf '[%s]\nprovider=MSDASQL\n' "$db"
+      [ "$db" = store_database ] || printf 'server=%s\n' "$OVIK_TEST_PG_DSN"
+      printf 'database_user=%s\npassword=%s\ndatabase_name=citestdb\ntransaction_log=%s\n' \
+        "$OVIK_TEST_PG_USER" "$OVIK_TEST_PG_PASSWORD" "$([ $db = database ] && echo true || echo false)"
+    done
+    printf '[accountitem]\naccitem_store=1101\naccitem_petty=1102\n'
+    printf '[Financial]\nserver=finance01\ndatabase=FINDB\n[journalpattern]\njouptn_tenant=3\n'
+    printf '[headoffice]\nheadoffice_1=100\n'
+    printf '[getposinfoimport]\npos_file=C:\\pos\\pos.csv\nemployee_file=C:\\pos\\employee.csv\n'
+    printf 'bat_file_path=C:\\pos\\import.bat\n'
+  } | sed 's/$/\r/' >"$ini/Brindlemark.ini"
+  printf '[menu]\r\n' >"$ini/menu.ini"
+}
+
+# Runs one client; prints and checks its closing line "N passed, N failed".
+run_client() {
+  local arch=$1 name=$2 log=$run/$1-$2.log line
+  shift 2
+  timeout 300 "$@" >"$log" 2>&1 || true
+  line=$(tail -n 1 "$log" | tr -d '\r')
+  echo "[$arch] $name: ${line:-no closing line}"
+  if ! [[ $line =~ ^([0-9]+)\ passed,\ 0\ failed$ ]] || [ "${BASH_REMATCH[1]}" -eq 0 ]; then
+    grep -v '^ok - ' "$log" | sed "s/^/[$arch] $name: /" | tail -n 40
+    result=1
+  fi
+}
+
+# The start-up notice of a lookup whose key is missing, shown on the virtual display: found,
+# photographed, answered with Return; the client checks that the call waited for the answer.
+run_message_box() {
+  local arch=$1 exe=$2 log=$run/$1-messagebox-client.log pid window="" i shot=$out/screenshots/messagebox-$1.png
+  "$WINELOADER" "$(winpath "$exe")" messagebox >"$log" 2>&1 &
+  pid=$!
+  for i in $(seq 1 120); do
+    window=$(xdotool search --onlyvisible --name '警告' 2>/dev/null | head -n 1 || true)
+    [ -n "$window" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.5
+  done
+  if [ -n "$window" ]; then
+    sleep 1  # let it paint
+    mkdir -p "$out/screenshots"
+    import -window root "$shot"
+    xdotool key --window "$window" Return
+    say "[$arch] message box $window photographed: $shot"
+  else
+    say "[$arch] no message box window appeared"
+    kill "$pid" 2>/dev/null || true
+  fi
+  wait "$pid" || true
+  run_client "$arch" messagebox cat "$log"
+}
+
+run_arch() {
+  local arch=$1 build exe dll app display xvfb prefix odbc libdir
+  case $arch in
+    i686) WINEARCH=win32 WINELOADER=/usr/lib/wine/wine libdir=/usr/lib/i386-linux-gnu/odbc ;;
+    x86_64) WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 libdir=/usr/lib/x86_64-linux-gnu/odbc ;;
+    *) die "unknown architecture $arch" ;;
+  esac
+  export WINEARCH WINELOADER
+  build=$out/build-$arch
+  scripts/build-windows.sh "$arch" "$build" >"$run/$arch-build.log" 2>&1 || {
+    tail -n 30 "$run/$arch-build.log"
+    die "[$arch] build failed"
+  }
+  app=$run/app-$arch
+  mkdir -p "$app/bin"
+  for dll in Ovik2Environment.dll Ovik2Master.dll; do
+    exe=$(find "$build" -name "$dll" -not -path '*/CMakeFiles/*' | head -n 1)
+    [ -n "$exe" ] || die "[$arch] $dll was not built"
+    check_imports "$exe" "$arch"
+    cp "$exe" "$app/bin/"
+  done
+  exe=$(client_exe "$build" "$arch")
+  cp "$exe" "$app/bin/"
+  exe=$app/bin/$(basename "$exe")
+  write_settings "$app/ini"
+
+  if ! "$WINELOADER" --version >/dev/null 2>&1; then
+    echo "[$arch] SKIPPED under Wine: this kernel cannot run $WINELOADER (no 32-bit programs); built, imports checked"
+    [ "${OVIK_WINE_REQUIRE_I686:-0}" = 1 ] && result=1
+    return 0
+  fi
+
+  # unixODBC of the loader's own architecture, with the run's data source and the driver names
+  # the library asks for.
+  odbc=$run/odbc-$arch
+  mkdir -p "$odbc"
+  printf '[PostgreSQL Unicode]\nDriver=%s/psqlodbcw.so\n\n[SQLite3 ODBC Driver]\nDriver=%s/libsqlite3odbc.so\n' \
+    "$libdir" "$libdir" >"$odbc/odbcinst.ini"
+  cp "$pg/odbc.ini" "$odbc/odbc.ini"
+  export ODBCSYSINI=$odbc ODBCINI=$odbc/odbc.ini
+
+  display=$(free_display)
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$run/$arch-xvfb.log" 2>&1 &
+  xvfb=$!
+  cleanups+=("kill $xvfb")
+  for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+  export DISPLAY=:$display
+  prefix=$run/prefix-$arch
+  export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  cleanups+=("env WINEPREFIX=$prefix /usr/lib/wine/wineserver -k")
+  local t=$SECONDS
+  "$WINELOADER" wineboot --init >"$run/$arch-wineboot.log" 2>&1
+  say "[$arch] prefix ready in $((SECONDS - t)) s on display :$display"
+  for dll in Ovik2Master.dll Ovik2Environment.dll; do
+    "$WINELOADER" regsvr32 /s "$(winpath "$app/bin/$dll")" >>"$run/$arch-regsvr32.log" 2>&1 ||
+      die "[$arch] regsvr32 $dll failed: $(cat "$run/$arch-regsvr32.log")"
+  done
+  for font in 'MS UI Gothic' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
+    "$WINELOADER" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
+  done
+
+  # Without a display an unexpected message box returns at once instead of holding the client.
+  run_client "$arch" vbs env -u DISPLAY "$WINELOADER" cscript //nologo "$(winpath "$root/tests/windows/client.vbs")" "$arch"
+  run_client "$arch" js env -u DISPLAY "$WINELOADER" cscript //nologo "$(winpath "$root/tests/windows/client.js")" "$arch"
+  run_client "$arch" cpp env -u DISPLAY "$WINELOADER" "$(winpath "$exe")"
+  run_message_box "$arch" "$exe"
+  /usr/lib/wine/wineserver -k || true
+}
+
+install_missing
+mkdir -p "$out"
+run=$(mktemp -d "$out/run.XXXXXX")
+cleanups=()
+finish() {
+  local i
+  for ((i = ${#cleanups[@]} - 1; i >= 0; i--)); do ${cleanups[i]} >/dev/null 2>&1 || true; done
+}
+trap finish EXIT
+
+pg=$(mktemp -d /tmp/ovik-wine-pg.XXXXXX)
+cleanups+=("scripts/pg-test-server.sh stop $pg")
+scripts/pg-test-server.sh start "$pg" >/dev/null
+# shellcheck source=/dev/null
+source "$pg/env.sh"
+PGPASSWORD=$OVIK_TEST_PG_PASSWORD psql -h 127.0.0.1 -p "$OVIK_TEST_PG_PORT" -U "$OVIK_TEST_PG_USER" -d citestdb \
+  -q -v ON_ERROR_STOP=1 -f sql/wkLog.postgresql.sql >/dev/null
+
+result=0
+for arch in ${OVIK_WINE_ARCHES:-i686 x86_64}; do
+  run_arch "$arch"
+done
+say "took $((SECONDS - started)) s"
+if [ $result -ne 0 ]; then
+  say "FAILED; logs in $run"
+  exit 1
+fi
+[ "${OVIK_WINE_KEEP:-0}" = 1 ] || cleanups=("rm -rf $run" "${cleanups[@]}")
+say "passed"
