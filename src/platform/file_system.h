@@ -1,6 +1,7 @@
 // The few file operations of the log, trace and settings code, as a facility (see facility.h)
 // so that tests can inject faults. Every virtual member of the base class is the real Linux
-// implementation; a fake overrides only what it changes.
+// implementation (file_system_posix.cpp; file_system_win32.cpp on Windows); a fake overrides
+// only what it changes.
 //
 // Paths are narrow byte strings as the file system takes them. No member throws: a failure is
 // the false, empty or missing result documented for it, and leaves nothing open behind.
@@ -8,9 +9,7 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,25 +83,5 @@ class FileSystem {
   // (errno set) to play a full disk.
   virtual ssize_t write_some(int fd, const char* data, std::size_t size);
 };
-
-// Whether the symbolic link at `link`, which belongs to `owner`, may be followed: only when it
-// belongs to root, to this user or to the owner of the folder that holds it (the rule of the
-// kernel's protected_symlinks, in every folder), so that a link another user planted in a folder
-// open to a group cannot steer a privileged program's writes to a file of its choosing.
-bool may_follow_link(const std::string& link, uid_t owner);
-
-// The outcome of waiting for an exclusive flock on a descriptor.
-enum class LockResult {
-  locked,
-  busy,         // another holder kept it for all of `patience`
-  unsupported,  // the file system cannot lock (ENOLCK and the like)
-};
-
-// Takes flock(LOCK_EX) on `fd`, retrying with short pauses: a holder that was stopped while holding
-// it must not hang the caller. Gives up after `patience` without progress, where `progressed`, asked
-// between attempts, tells whether the holders got anything done since it was last asked (a busy file
-// may keep a waiter longer than a stuck one). The lock goes with the descriptor.
-LockResult lock_exclusive(int fd, std::chrono::milliseconds patience,
-                          const std::function<bool()>& progressed = nullptr);
 
 }  // namespace ovik::platform

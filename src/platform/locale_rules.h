@@ -68,6 +68,9 @@ class ScopedLocale {
 NumberSettings number_settings_from(std::string_view radix, std::string_view thousands_sep, bool is_c);
 DateOrder date_order_from(std::string_view d_fmt, bool is_c);
 
+// What the system reports for the user, before any ScopedLocale (once per process through user_locale()).
+LocaleSettings read_user_locale();
+
 enum class ConvStatus { Ok, TypeMismatch, Overflow };
 
 // Text to a double. A value beyond the double range is Overflow; one too small for it is 0.

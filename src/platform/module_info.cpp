@@ -1,8 +1,6 @@
 #include "platform/module_info.h"
 
-#include <filesystem>
 #include <optional>
-#include <system_error>
 
 #include "platform/dynamic_module.h"
 
@@ -39,23 +37,6 @@ std::string module_base_name(std::string_view file_name) {
   std::size_t dot = file_name.rfind('.');
   if (dot == std::string_view::npos || dot == 0) return std::string(file_name);
   return std::string(file_name.substr(0, dot));
-}
-
-ModuleInfo module_info_from_path(std::string_view path) {
-  if (path.empty()) return {};
-  std::filesystem::path file(path);
-  std::error_code error;
-  if (file.is_relative()) {
-    std::filesystem::path absolute = std::filesystem::absolute(file, error);
-    if (!error) file = absolute;
-  }
-  file = file.lexically_normal();
-  ModuleInfo info;
-  info.base_name = module_base_name(file.filename().native());
-  std::string folder = file.parent_path().native();
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  info.folder = folder;
-  return info;
 }
 
 ModuleInfo ModulePath::module() {

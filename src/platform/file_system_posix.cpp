@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/file_calls.h"
+#include "platform/posix/file_locks.h"
 
 namespace ovik::platform {
 
