@@ -1,7 +1,7 @@
 #include "database/access/driver.h"
 
 #include "database/access/odbc/odbc_driver.h"
-#include "database/access/sqlite/sqlite_driver.h"
+#include "database/access/sqlite_provider.h"
 
 namespace ovik::access {
 namespace {
@@ -25,7 +25,7 @@ std::unique_ptr<Driver> make_driver(const ConnectionString& connection) {
   const auto provider = resolved.get("Provider");
   switch (classify_provider(provider)) {
     case ProviderKind::kSqlite:
-      return make_sqlite_driver();
+      return make_sqlite_provider_driver();
     case ProviderKind::kSqlServer:
     case ProviderKind::kOdbc:
     case ProviderKind::kOracle:

@@ -1,6 +1,10 @@
 #include "database/access/odbc/odbc_driver.h"
 
 // clang-format off
+// The Windows SDK's ODBC headers use the system's types without including them.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -215,6 +219,18 @@ std::string odbc_source_string(const ConnectionString& cs) {
   if (!has("PWD")) out.add_if_set("PWD", cs.get("Password"));
   if (!has("DATABASE")) out.add_if_set("DATABASE", cs.get("Initial Catalog"));
   out.pass_through(cs, {"DSN", "FILEDSN", "Driver"});
+  return out.text();
+}
+
+// An SQLite database file through the SQLite 3 ODBC driver, where the SQLite provider is served by
+// ODBC (Windows): Data Source is the file as the provider resolved it.
+std::string sqlite_file_string(const ConnectionString& cs, std::span<const std::string> installed) {
+  const std::string driver = find_driver(installed, "SQLite3");
+  if (driver.empty()) missing_driver(cs.get("Provider"), "SQLite3 ODBC Driver", installed);
+  OdbcBuilder out;
+  out.add("Driver", driver);
+  out.add_if_set("Database", cs.get("Data Source"));
+  out.pass_through(cs, {"Driver", "Database"});
   return out.text();
 }
 
@@ -1155,6 +1171,7 @@ std::string odbc_connection_string(const ConnectionString& connection,
     case ProviderKind::kAccess:
       return file_driver_string(connection, "MDBTools", installed_drivers);
     case ProviderKind::kSqlite:
+      return sqlite_file_string(connection, installed_drivers);
     case ProviderKind::kUnknown:
       break;
   }

@@ -10,6 +10,8 @@
 //                     is used as given.
 //   OraOLEDB.Oracle, MSDAORA   the installed ODBC driver whose name begins with "Oracle";
 //   Microsoft.Jet.OLEDB        the installed "MDBTools" driver; Data Source -> DBQ.
+//   SQLite            where ODBC serves it (Windows): the installed driver whose name begins with
+//                     "SQLite3"; Data Source -> Database.
 // Items that are not OLE DB's own are passed on to the ODBC driver unchanged.
 //
 // OpenOptions::timeout_seconds is SQL_ATTR_LOGIN_TIMEOUT; ExecuteOptions::timeout_seconds is

@@ -1,0 +1,13 @@
+// The driver of the SQLite provider: the embedded engine on Linux (sqlite_provider_posix.cpp), the
+// SQLite ODBC driver on Windows (sqlite_provider_win32.cpp), where the engine is not built in.
+#pragma once
+
+#include <memory>
+
+#include "database/access/driver.h"
+
+namespace ovik::access {
+
+std::unique_ptr<Driver> make_sqlite_provider_driver();
+
+}  // namespace ovik::access
