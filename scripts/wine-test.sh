@@ -27,7 +27,7 @@ die() {
 
 install_missing() {
   local packages=(wine wine64 wine32:i386 wine64-tools libwine-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
-    xvfb xauth xdotool x11-apps imagemagick fonts-ipafont-gothic cmake postgresql unixodbc
+    xvfb xauth xdotool x11-apps imagemagick fonts-ipafont-gothic cmake postgresql sqlite3 unixodbc
     odbc-postgresql odbc-postgresql:i386 libsqliteodbc libsqliteodbc:i386)
   local missing=() p
   for p in "${packages[@]}"; do
@@ -86,12 +86,13 @@ write_settings() {
   mkdir -p "$ini"
   local db
   {
-    for db in database master_database store_database; do
-      printf '[%s]\nprovider=MSDASQL\n' "$db"
-      [ "$db" = store_database ] || printf 'server=%s\n' "$OVIK_TEST_PG_DSN"
-      printf 'database_user=%s\npassword=%s\ndatabase_name=citestdb\ntransaction_log=%s\n' \
-        "$OVIK_TEST_PG_USER" "$OVIK_TEST_PG_PASSWORD" "$([ $db = database ] && echo true || echo false)"
+    for db in database master_database; do
+      printf '[%s]\nprovider=MSDASQL\nserver=%s\ndatabase_user=%s\npassword=%s\ndatabase_name=citestdb\n' \
+        "$db" "$OVIK_TEST_PG_DSN" "$OVIK_TEST_PG_USER" "$OVIK_TEST_PG_PASSWORD"
+      printf 'transaction_log=%s\n' "$([ $db = database ] && echo true || echo false)"
     done
+    # The store's server is what the client sets in strGetIpAddress: an SQLite file.
+    printf '[store_database]\nprovider=SQLite\ndatabase_user=\npassword=\ndatabase_name=main\ntransaction_log=false\n'
     printf '[accountitem]\naccitem_store=1101\naccitem_petty=1102\n'
     printf '[Financial]\nserver=finance01\ndatabase=FINDB\n[journalpattern]\njouptn_tenant=3\n'
     printf '[headoffice]\nheadoffice_1=100\n'
@@ -165,6 +166,8 @@ run_arch() {
   cp "$exe" "$app/bin/"
   exe=$app/bin/$(basename "$exe")
   write_settings "$app/ini"
+  mkdir -p "$app/data"
+  sqlite3 "$app/data/store.db" "create table items (id integer primary key, name text); insert into items values (1, 'sqlite')"
 
   if ! "$WINELOADER" --version >/dev/null 2>&1; then
     echo "[$arch] SKIPPED under Wine: this kernel cannot run $WINELOADER (no 32-bit programs); built, imports checked"
@@ -202,10 +205,23 @@ run_arch() {
   done
 
   # Without a display an unexpected message box returns at once instead of holding the client.
-  run_client "$arch" vbs env -u DISPLAY "$WINELOADER" cscript //nologo "$(winpath "$root/tests/windows/client.vbs")" "$arch"
+  run_client "$arch" vbs env -u DISPLAY "$WINELOADER" cscript //nologo "$(winpath "$root/tests/windows/client.vbs")" \
+    "$arch" "$app/data/store.db"
   run_client "$arch" js env -u DISPLAY "$WINELOADER" cscript //nologo "$(winpath "$root/tests/windows/client.js")" "$arch"
   run_client "$arch" cpp env -u DISPLAY "$WINELOADER" "$(winpath "$exe")"
   run_message_box "$arch" "$exe"
+  # The platform layer's own check program, where the build made one: judged by its exit status.
+  local check_exe
+  check_exe=$(find "$build" -name platform_wait_check.exe -not -path '*/CMakeFiles/*' | head -n 1)
+  if [ -n "$check_exe" ]; then
+    if timeout 120 "$WINELOADER" "$(winpath "$check_exe")" >"$run/$arch-platform.log" 2>&1; then
+      echo "[$arch] platform_wait_check: $(grep -c '^ok' "$run/$arch-platform.log") ok, exit 0"
+    else
+      echo "[$arch] platform_wait_check FAILED:"
+      sed "s/^/[$arch] /" "$run/$arch-platform.log" | tail -n 20
+      result=1
+    fi
+  fi
   /usr/lib/wine/wineserver -k || true
 }
 

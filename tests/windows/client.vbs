@@ -1,6 +1,6 @@
 ' A late-bound script client of the component server, run by scripts/wine-test.sh through
-' "cscript //nologo client.vbs TAG": objects by programmatic name, settings, a connection string,
-' the databases through ODBC, a recordset of the library's own written with RecordToDatabase, a log
+' "cscript //nologo client.vbs TAG STORE": objects by programmatic name, settings, a connection
+' string, the databases through ODBC (the store database is the SQLite file STORE, a host path), a recordset of the library's own written with RecordToDatabase, a log
 ' entry read back, and raised errors. One line per check, then "N passed, N failed": cscript exits
 ' 0 even on a script error, so the runner reads that line. Japanese texts are compared by length
 ' (no ChrW under Wine); client.js compares them exactly.
@@ -70,9 +70,12 @@ Check number = -1 And source = "clsConnectString", "GetValue of an unfilled temp
 
 ' The databases through ODBC, a recordset of the library's own, and RecordToDatabase.
 Dim db, cn, table, rs, copy, back
+sys.strGetIpAddress = WScript.Arguments(1)
 sys.OpenDatabase
 Set db = sys.Database
 Check db.Usable, "OpenDatabase: Database usable (provider kind " & db.Provider & ")"
+Set back = sys.DatabaseOfStore.OpenForwardOnlyRecordset("select name from items where id = 1")
+Check back.Fields.Item("name").Value = "sqlite", "DatabaseOfStore reads the SQLite file through its ODBC driver"
 table = "wt_vbs_" & tag
 Set cn = db.Connection
 cn.Execute "drop table if exists " & table
