@@ -62,8 +62,9 @@ check("OpenDatabase, RecordToDatabase and the row read back", function () {
   var back = db.OpenReadOnlyRecordset("select id, name from " + table, 3);
   return written && back.RecordCount == 1 && back.Fields.Item("id").Value == 7 && back.Fields.Item("name").Value == name;
 });
-check("a failing statement reaches the caller", function () {
-  return raised(function () { db.Connection.Execute("insert into " + table + " (id) values (7)"); }) != null;
+check("a duplicate key reaches the caller as a raised error", function () {
+  var e = raised(function () { db.Connection.Execute("insert into " + table + " (id) values (7)"); });
+  return db != null && e != null && e.description.indexOf("duplicate key") >= 0;
 });
 check("PrintErrlog wrote a wkLog row with its Japanese comment", function () {
   var comment = "wine js " + tag + " " + new Date().getTime() + " " + name;
