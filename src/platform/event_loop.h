@@ -90,10 +90,10 @@ class MessageQueue {
   // source that stays ready for ever cannot keep the call from returning; it is dispatched again
   // by the next call. Linux: GLib dispatches one priority level per iteration, so a round is one
   // iteration and lower-priority ready sources (idle handlers, redraws) run in the same call; an
-  // idle handler that returns TRUE stays ready for ever. Windows: a round is one message
-  // (translated, then dispatched as the target window expects: ANSI or Unicode); a window that
-  // never validates its paint area stays ready for ever. WM_QUIT is not dispatched: it is posted
-  // again and ends the call, for the host's own loop.
+  // idle handler that returns TRUE stays ready for ever. Windows: a round is one message, taken
+  // out, translated and dispatched with the wide functions (the system converts for an ANSI
+  // window); a window that never validates its paint area stays ready for ever. WM_QUIT is not
+  // dispatched: it is posted again and ends the call, for the host's own loop.
   virtual void dispatch_all_messages();
   static constexpr int kDispatchRounds = 16;
 };

@@ -71,26 +71,19 @@ bool MessageQueue::peek_message() {
 
 void MessageQueue::dispatch_all_messages() {
   for (int round = 0; round < kDispatchRounds; ++round) {
+    // Wide throughout: the system converts for an ANSI window when it calls its procedure and
+    // hands it a double-byte character as its two bytes in a row. Mixing in PeekMessageA would
+    // strand the second byte in the thread until its next ANSI call (after the wait), and ANSI
+    // calls alone would turn what the code page lacks into "?" for a Unicode window.
     MSG message;
-    if (!PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD)) break;
-    // The host's windows may be ANSI windows (the desktop programs this library serves are):
-    // each message is taken out and dispatched in the character set of its window, as the
-    // host's own loop would, so double-byte characters reach it whole.
-    const bool unicode = message.hwnd == nullptr || IsWindowUnicode(message.hwnd);
-    const BOOL removed = unicode ? PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD)
-                                 : PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD);
-    if (!removed) break;
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD)) break;
     if (message.message == WM_QUIT) {
       // The quit belongs to the host's loop; taking it away would keep the program from ending.
       PostQuitMessage(static_cast<int>(message.wParam));
       break;
     }
     TranslateMessage(&message);
-    if (unicode) {
-      DispatchMessageW(&message);
-    } else {
-      DispatchMessageA(&message);
-    }
+    DispatchMessageW(&message);
   }
 }
 

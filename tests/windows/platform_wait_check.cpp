@@ -5,10 +5,13 @@
 //     src/platform/event_loop_win32.cpp src/platform/user_interface_win32.cpp
 //     src/platform/user_interface.cpp -static -luser32 -o platform_wait_check.exe
 //   wine64 platform_wait_check.exe      (exit status 0 when every check holds)
+// With a display and the Japanese code page (DISPLAY set, LANG=ja_JP.UTF-8) it also checks that
+// an ANSI window gets a double-byte character whole from one dispatch pass.
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 #include "platform/event_loop.h"
 #include "platform/user_interface_native.h"
@@ -28,6 +31,12 @@ int ticks = 0;
 ManualResetEvent* wake = nullptr;
 void CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {
   if (++ticks == 3) wake->set();
+}
+
+std::vector<WPARAM> ansi_chars;
+LRESULT CALLBACK ansi_window(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_CHAR) ansi_chars.push_back(w);
+  return DefWindowProcA(window, message, w, l);
 }
 
 long long now_ms() {
@@ -85,6 +94,18 @@ int main() {
   MSG message{};
   check(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && message.message == WM_QUIT && message.wParam == 7,
         "the quit request is left for the host's loop");
+
+  WNDCLASSA ansi_class{};
+  ansi_class.lpfnWndProc = ansi_window;
+  ansi_class.lpszClassName = "OvikAnsiCheck";
+  RegisterClassA(&ansi_class);
+  HWND window = CreateWindowExA(0, "OvikAnsiCheck", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  if (window != nullptr && GetACP() == 932) {
+    PostMessageW(window, WM_CHAR, 0x3042, 0);  // HIRAGANA LETTER A: 82 A0 in code page 932
+    queue.dispatch_all_messages();
+    check(ansi_chars == std::vector<WPARAM>{0x82, 0xA0}, "an ANSI window gets both bytes in one pass");
+    DestroyWindow(window);
+  }
 
   if (GetEnvironmentVariableA("DISPLAY", nullptr, 0) == 0) {
     check(ovik::platform::native::message_box("text", "title", MB_OK | MB_ICONINFORMATION) == 1,
