@@ -1,5 +1,5 @@
-// The `ovik` program as a shell runs it: where its usage goes, and docs/reference.md against what
-// the program writes now. (Started through /usr/bin/ovik, it is checked by scripts/install-check.sh.)
+// The `ovik` program as a shell runs it: where its usage goes, and the files generated from the
+// class descriptions (docs/reference.md, the Windows binding's) against what the program writes now. (Started through /usr/bin/ovik, it is checked by scripts/install-check.sh.)
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -61,14 +61,24 @@ TEST(OvikCommand, UsageGoesToStdoutWhenAskedForAndToStderrOnAMistake) {
   }
 }
 
-TEST(OvikCommand, ReferenceDocumentIsCurrent) {
+// Files generated from the class descriptions and committed: each must be what the program writes now.
+TEST(OvikCommand, GeneratedFilesAreCurrent) {
   ovik::testing::TempDir dir;
-  const Outcome r = run(kApp / "bin/ovik", "reference", dir.path());
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.out.find("\n## clsSystemInfo\n") != std::string::npos) << r.out;
-  EXPECT_TRUE(r.out == read_text(fs::path(OVIK_SOURCE_DIR) / "docs/reference.md"))
-      << "docs/reference.md is not what `ovik reference` writes now; refresh it from the source folder with\n"
-         "  cmake --build build --target ovik && build/app/bin/ovik reference > docs/reference.md";
+  const struct {
+    std::string args, file;
+  } rows[] = {
+      {"reference", "docs/reference.md"},
+      {"typelib --idl", "src/component/win32/generated/OvikEnvironment.idl"},
+      {"typelib --com-shims", "src/component/win32/generated/dual_shims.inc"},
+      {"typelib --manifest", "src/component/win32/generated/Ovik2Environment.sxs.manifest"},
+  };
+  for (const auto& row : rows) {
+    const Outcome r = run(kApp / "bin/ovik", row.args, dir.path());
+    ASSERT_EQ(r.status, 0) << row.args << ": " << r.err;
+    EXPECT_TRUE(r.out == read_text(fs::path(OVIK_SOURCE_DIR) / row.file))
+        << row.file << " is not what `ovik " << row.args << "` writes now; refresh it from the source folder with\n"
+        << "  cmake --build build --target ovik && build/app/bin/ovik " << row.args << " > " << row.file;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "ovik/component.h"
+#include "ovik/module_entry_points.h"
 #include "ovik/version.h"
 
 namespace ovik::host {
@@ -14,7 +15,7 @@ constexpr const char* kUsage =
     "  doctor [--json] [FOLDER]           check an application folder before the store opens\n"
     "  call PROGID MEMBER [ARG...]        create an object and call one of its members\n"
     "  script [--stop-on-error] [FILE|-]  run requests, one JSON object a line\n"
-    "  typelib                            list the type library\n"
+    "  typelib [--idl|--com-shims|--manifest]  list the type library (or write the Windows binding's sources)\n"
     "  reference                          every class and member, as Markdown\n"
     "  register [--unregister]            register the classes (or remove them)\n"
     "  --version, -V                      the version\n"
@@ -35,6 +36,13 @@ int run_ovik(const std::vector<std::string>& all, std::ostream& out, std::ostrea
   if (command == "--version" || command == "-V") {
     out << "ovik " << OVIK_VERSION_STRING << "\n";
     return 0;
+  }
+  if (command == "typelib" && !args.empty()) {
+    if (args[0] == "--idl") return run_typelib_idl(out);
+    if (args[0] == "--com-shims") return run_typelib_com_shims(out);
+    if (args[0] == "--manifest") return run_typelib_manifest(out);
+    err << "ovik typelib: unknown option \"" << args[0] << "\"\n" << kUsage;
+    return 2;
   }
   if (command == "typelib") return run_typelib(out);
   if (command == "reference") return run_reference(out);

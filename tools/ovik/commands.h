@@ -12,6 +12,10 @@ namespace ovik::host {
 int run_ovik(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 int run_typelib(std::ostream& out);
+// The Windows binding's generated sources (windows_binding.cpp).
+int run_typelib_idl(std::ostream& out);
+int run_typelib_com_shims(std::ostream& out);
+int run_typelib_manifest(std::ostream& out);
 // A message for one line of output: each CR LF becomes " / ".
 std::string one_line(std::string text);
 int run_register(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
