@@ -1,5 +1,6 @@
 // Ovik2Master: the sibling module of the master-data object. It lies beside the library and is
 // found through the manifest there, or through the class registry after `ovik register`.
+#include "ovik_master.h"
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "ovik/master.h"
@@ -49,19 +50,6 @@ const ClassRegistration kRegistration(&OvikMaster::type_info);
 
 }  // namespace
 
+const TypeInfo& ovik_master_type_info() { return OvikMaster::type_info(); }
+
 }  // namespace ovik
-
-// This module's own entry points: only its own classes.
-extern "C" std::int32_t DllGetClassObject(const ovik::Guid* clsid, const ovik::Guid* iid, void** out) {
-  using namespace ovik;
-  if (out == nullptr || clsid == nullptr || iid == nullptr) return hresult::kPointer;
-  *out = nullptr;
-  if (*clsid != OvikMaster::type_info().clsid) return hresult::kClassNotAvailable;
-  Ref<IClassFactory> factory = component::make_class_factory(OvikMaster::type_info());
-  IUnknown* seen = factory->QueryInterface(*iid);
-  if (seen == nullptr) return hresult::kNoInterface;
-  *out = seen;
-  return hresult::kOk;
-}
-
-extern "C" std::int32_t DllCanUnloadNow() { return ovik::hresult::kFalse; }

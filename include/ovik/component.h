@@ -80,14 +80,6 @@ OVIK_API std::string type_library_listing();
 
 }  // namespace ovik
 
-// Module entry points, exported with C names; results are HRESULT-style codes.
-extern "C" {
-OVIK_API std::int32_t DllRegisterServer();
-OVIK_API std::int32_t DllUnregisterServer();
-OVIK_API std::int32_t DllGetClassObject(const ovik::Guid* clsid, const ovik::Guid* iid, void** out);
-OVIK_API std::int32_t DllCanUnloadNow();
-}
-
 namespace ovik::hresult {
 inline constexpr std::int32_t kOk = 0;
 inline constexpr std::int32_t kFalse = 1;

@@ -15,12 +15,14 @@ std::atomic<long>& live_object_count() noexcept {
 }
 }  // namespace detail
 
-namespace {
-
+namespace component {
 std::atomic<long>& factory_lock_count() noexcept {
   static std::atomic<long> count = 0;
   return count;
 }
+}  // namespace component
+
+namespace {
 
 struct Tables {
   std::vector<const TypeInfo& (*)()> classes;
@@ -56,7 +58,7 @@ class ClassFactory final : public IClassFactory {
     if (seen == nullptr) raise_runtime_error(err::kInvalidArgument);
     return seen;
   }
-  void LockServer(bool lock) override { factory_lock_count() += lock ? 1 : -1; }
+  void LockServer(bool lock) override { component::factory_lock_count() += lock ? 1 : -1; }
 
  private:
   const TypeInfo& info_;
@@ -155,22 +157,3 @@ Ref<IClassFactory> make_class_factory(const TypeInfo& info) {
 }  // namespace component
 
 }  // namespace ovik
-
-extern "C" std::int32_t DllGetClassObject(const ovik::Guid* clsid, const ovik::Guid* iid, void** out) {
-  using namespace ovik;
-  if (out == nullptr || clsid == nullptr || iid == nullptr) return hresult::kPointer;
-  *out = nullptr;
-  const TypeInfo* info = find_class(*clsid);
-  if (info == nullptr || info->library != type_library_header().name || info->instancing != Instancing::Creatable)
-    return hresult::kClassNotAvailable;
-  Ref<IClassFactory> factory = component::make_class_factory(*info);
-  IUnknown* seen = factory->QueryInterface(*iid);
-  if (seen == nullptr) return hresult::kNoInterface;
-  *out = seen;
-  return hresult::kOk;
-}
-
-extern "C" std::int32_t DllCanUnloadNow() {
-  return ovik::detail::live_object_count() == 0 && ovik::factory_lock_count() == 0 ? ovik::hresult::kOk
-                                                                                    : ovik::hresult::kFalse;
-}

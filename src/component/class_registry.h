@@ -1,6 +1,7 @@
 // Internal side of the class registry: the in-process tables and the factory object.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "ovik/component.h"
@@ -17,6 +18,9 @@ struct ModuleEntry {
 };
 std::optional<ModuleEntry> lookup_manifest(std::string_view progid);
 std::optional<ModuleEntry> lookup_registry(std::string_view progid);
+
+// Factory locks of the library (LockServer), for DllCanUnloadNow.
+std::atomic<long>& factory_lock_count() noexcept;
 
 // The full path of this library's module file (for registration), or "" when unknown.
 std::string library_file_path();

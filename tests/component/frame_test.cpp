@@ -9,6 +9,7 @@
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "ovik/events.h"
+#include "ovik/module_entry_points.h"
 #include "ovik/object.h"
 #include "support/sample_class.h"
 

@@ -4,6 +4,7 @@
 
 #include "component/class_registry.h"
 #include "ovik/component.h"
+#include "ovik/module_entry_points.h"
 #include "ovik/environment.h"
 #include "platform/profile.h"
 #include "platform/registry_location.h"
