@@ -215,7 +215,9 @@ bool parse_fixed_currency(std::string_view text, std::int64_t& out) {
   std::size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  unsigned __int128 magnitude = 0;
+  // Unsigned 64 bits hold every magnitude up to the limit; one that would overflow is past it.
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t magnitude = 0;
   int digits = 0, decimals = -1;
   for (; i < text.size(); ++i) {
     const char c = text[i];
@@ -224,15 +226,18 @@ bool parse_fixed_currency(std::string_view text, std::int64_t& out) {
       continue;
     }
     if (c < '0' || c > '9' || decimals >= 4) return false;
-    magnitude = magnitude * 10 + static_cast<unsigned>(c - '0');
+    const unsigned digit = static_cast<unsigned>(c - '0');
+    if (magnitude > (kMax - digit) / 10) return false;
+    magnitude = magnitude * 10 + digit;
     ++digits;
     if (decimals >= 0) ++decimals;
-    if (magnitude > (static_cast<unsigned __int128>(1) << 64)) return false;
   }
   if (digits == 0) return false;
-  for (int d = decimals < 0 ? 0 : decimals; d < 4; ++d) magnitude *= 10;
-  const unsigned __int128 limit =
-      static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+  for (int d = decimals < 0 ? 0 : decimals; d < 4; ++d) {
+    if (magnitude > kMax / 10) return false;
+    magnitude *= 10;
+  }
+  const std::uint64_t limit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
   if (magnitude > limit) return false;
   out = negative ? static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(magnitude))
                  : static_cast<std::int64_t>(magnitude);
