@@ -7,6 +7,7 @@
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/module_info.h"
+#include "platform/path_separator.h"
 #include "platform/user_interface.h"
 
 namespace ovik::trace {
@@ -87,7 +88,9 @@ void put(std::string_view text, bool& purge_done) {
   try {
     pl::FileSystem& fs = pl::Facility<pl::FileSystem>::get();
     const pl::ModuleInfo module = pl::Facility<pl::ModulePath>::get().module();
-    const std::string folder = module.folder + (module.folder.ends_with('/') ? "" : "/") + "transaction_log";
+    std::string folder = module.folder;
+    if (!folder.ends_with(pl::path_separator())) folder += pl::path_separator();
+    folder += "transaction_log";
     const std::string traced = traced_text(text);
     if (!fs.exists(folder) && !fs.create_directory(folder)) return;
     if (!purge_done) {
@@ -102,7 +105,7 @@ void put(std::string_view text, bool& purge_done) {
         const std::optional<std::int64_t> limit = pl::local_days_before(now_unix, 30);
         bool all_deleted = limit.has_value();
         for (std::size_t i = 0; limit && i < names->size(); ++i) {
-          const std::string path = folder + "/" + (*names)[i];
+          const std::string path = folder + pl::path_separator() + (*names)[i];
           auto modified = fs.last_write_time_unix(path);
           if (modified && *modified <= *limit && !fs.remove_file(path)) all_deleted = false;
         }
@@ -111,8 +114,8 @@ void put(std::string_view text, bool& purge_done) {
     }
     pl::Clock& clock = pl::Facility<pl::Clock>::get();
     const pl::CivilNow day = clock.local_now();
-    const std::string file = folder + "/" + std::to_string(day.year) + "_" + two(day.month) + "_" + two(day.day) + "(" +
-                             module.base_name + ").log";
+    const std::string file = folder + pl::path_separator() + std::to_string(day.year) + "_" + two(day.month) +
+                             "_" + two(day.day) + "(" + module.base_name + ").log";
     std::optional<std::string> form;
     try {
       form = pl::Facility<pl::UserInterface>::get().active_form_type_name();

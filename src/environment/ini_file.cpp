@@ -7,6 +7,7 @@
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "platform/codepage.h"
+#include "platform/path_separator.h"
 #include "platform/profile.h"
 
 namespace ovik {
@@ -17,7 +18,7 @@ constexpr std::size_t kBufferSize = 256;
 }  // namespace
 
 void clsIniFile::AppendPathSeparator(std::string& folder) {
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  if (folder.empty() || folder.back() != platform::path_separator()) folder += platform::path_separator();
 }
 
 std::string clsIniFile::CutProfileValue(const char* buffer, std::size_t count) {

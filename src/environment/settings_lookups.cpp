@@ -4,6 +4,7 @@
 #include "ovik/component.h"
 #include "platform/locale_rules.h"
 #include "platform/module_info.h"
+#include "platform/path_separator.h"
 
 namespace ovik {
 
@@ -113,8 +114,8 @@ bool clsSystemInfo::funPosInfoImport(std::string& strPosFile, std::string& strEm
 
 std::string clsSystemInfo::GetIniDir() {
   std::string folder = pl::Facility<pl::ModulePath>::get().module().folder;
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder + "../ini/";
+  if (folder.empty() || folder.back() != pl::path_separator()) folder += pl::path_separator();
+  return folder + pl::native_path("../ini/");
 }
 
 Ref<_clsMetaClientInfo> clsSystemInfo::get_HostInfo() {

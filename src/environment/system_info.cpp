@@ -5,6 +5,7 @@
 #include "ovik/component.h"
 #include "ovik/describe.h"
 #include "platform/module_info.h"
+#include "platform/path_separator.h"
 #include "platform/user_interface.h"
 #include "platform/ascii.h"
 
@@ -53,7 +54,7 @@ clsSystemInfo::~clsSystemInfo() {
 Ref<_clsIniFile> clsSystemInfo::CreateIniFile(const std::string& file_name) {
   Ref<_clsIniFile> ini = create<_clsIniFile>("OvikEnvironment.clsIniFile");
   ini->put_Path(pl::Facility<pl::ModulePath>::get().module().folder);
-  ini->put_FileName("../ini/" + file_name);
+  ini->put_FileName(pl::native_path("../ini/") + file_name);
   return ini;
 }
 

@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/module_info.h"
+#include "platform/path_separator.h"
 #include "platform/system_info.h"
 #include "platform/user_interface.h"
 
@@ -42,8 +43,8 @@ std::string two(int n) {
 
 
 // The name part of a log file comes from caller input (the application name) and the user name:
-// a "/" must not lead the file out of the log folder, and a control character (C0, DEL, or a C1
-// control in UTF-8) must not make a name that a listing or a shell shows as something else.
+// a separator must not lead the file out of the log folder, and a control character (C0, DEL, or
+// a C1 control in UTF-8) must not make a name that a listing or a shell shows as something else.
 std::string safe_file_name(const std::string& name) {
   std::string out;
   out.reserve(name.size());
@@ -54,7 +55,7 @@ std::string safe_file_name(const std::string& name) {
       out += '_';
       ++i;
     } else {
-      out += c < 0x20 || c == 0x7F || c == '/' ? '_' : name[i];
+      out += c < 0x20 || c == 0x7F || pl::breaks_file_name(name[i]) ? '_' : name[i];
     }
   }
   return out;
@@ -86,7 +87,9 @@ clsLog::clsLog() {
   const pl::ModuleInfo module = pl::Facility<pl::ModulePath>::get().module();
   m_AppName = module.base_name;
   module_base_name_ = module.base_name;
-  m_LogFolder = module.folder + (module.folder.ends_with('/') ? "" : "/") + "log";
+  m_LogFolder = module.folder;
+  if (!m_LogFolder.ends_with(pl::path_separator())) m_LogFolder += pl::path_separator();
+  m_LogFolder += "log";
   m_IsConnected = false;
   DelLog(30);
 }
@@ -208,7 +211,7 @@ void clsLog::WriteLogFile(const std::string& folder, const std::string& file_nam
     append_field(line, text);
     line.append("\r\n");
     const std::string bytes = pl::to_narrow(line);
-    const std::string path = folder + "/" + file_name;
+    const std::string path = folder + pl::path_separator() + file_name;
     // The folder is nearly always there: try the append first and see to the folder only when the
     // try found it missing. Another process may have made it since, so whether this one made it
     // or not, once it is there the entry is tried again. Any other failure loses the entry.

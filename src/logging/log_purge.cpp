@@ -6,6 +6,7 @@
 #include "logging/log.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/path_separator.h"
 #include "platform/locale_rules.h"
 
 namespace ovik {
@@ -138,7 +139,7 @@ void clsLog::delete_files(std::int16_t keep_days) {
     if (cutoff_text != pass_cutoff) quiet = false;
     // Only a name that starts with a date of the library's own form is ever deleted.
     if (six_digits(head) && head < cutoff_text) {
-      fs.remove_file(m_LogFolder + "/" + name);
+      fs.remove_file(m_LogFolder + pl::path_separator() + name);
       quiet = false;
     }
   }

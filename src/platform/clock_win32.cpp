@@ -13,7 +13,8 @@ class SystemClock final : public Clock {
   std::int64_t system_time_as_file_time() override {
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
-    return static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+                                     now.dwLowDateTime);
   }
 
   CivilNow local_now() override {

@@ -24,7 +24,8 @@ std::string codeset_of(UINT code_page) {
 UINT code_page_of(std::string_view codeset) {
   const std::string n = normalized(codeset);
   if (n == "UTF8") return CP_UTF8;
-  if (names_shift_jis(n) || n == "WINDOWS31J" || n == "MS932" || n == "SJISWIN" || n == "SJISOPEN") return 932;
+  if (names_shift_jis(n) || n == "WINDOWS31J" || n == "MS932" || n == "SJISWIN" || n == "SJISOPEN")
+    return 932;
   if (n == "EUCJP") return 20932;
   if (n == "EUCKR") return 51949;
   if (n == "GBK") return 936;
@@ -67,7 +68,8 @@ std::string utf8_of_wide(std::wstring_view wide) {
                                       nullptr, nullptr);
   if (n <= 0) return out;
   out.resize(static_cast<std::size_t>(n));
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                        nullptr);
   return out;
 }
 

@@ -14,8 +14,8 @@ std::string last_error_text(const std::string& fallback) {
   const DWORD code = ::GetLastError();
   wchar_t* text = nullptr;
   const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message = n > 0 ? win32::to_utf8(std::wstring_view(text, n)) : fallback;
   if (text != nullptr) ::LocalFree(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
@@ -43,8 +43,9 @@ void* module_symbol(const std::string& path, const char* symbol, std::string& er
 
 std::optional<std::string> module_file_of(const void* address) {
   HMODULE module = nullptr;
-  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            static_cast<LPCWSTR>(address), &module))
+  if (!::GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCWSTR>(address), &module))
     return std::nullopt;
   // The wide name: the library's paths are UTF-8, and a folder outside the ANSI code page stays whole.
   std::wstring name(MAX_PATH, L'\0');

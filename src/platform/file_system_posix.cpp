@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/file_calls.h"
+#include "platform/path_separator.h"
 #include "platform/posix/file_locks.h"
 
 namespace ovik::platform {
@@ -260,6 +261,12 @@ std::optional<std::int64_t> FileSystem::last_write_time_unix(const std::string& 
   if (path.empty() || ::stat(path.c_str(), &info) != 0) return std::nullopt;
   return static_cast<std::int64_t>(info.st_mtim.tv_sec);
 }
+
+char path_separator() { return '/'; }
+
+std::string native_path(std::string path) { return path; }
+
+bool breaks_file_name(char c) { return c == '/'; }
 
 template <>
 FileSystem& Facility<FileSystem>::real() {

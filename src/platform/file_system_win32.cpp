@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/path_separator.h"
 #include "platform/win32/wide.h"
 
 namespace ovik::platform {
@@ -89,8 +90,9 @@ int open_for_append(const std::wstring& path, bool& readable) {
   // A link in the file's place is opened as itself and refused below, never followed.
   constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   readable = true;
-  HANDLE h = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                           kShare, nullptr, OPEN_ALWAYS, kFlags, nullptr);
+  HANDLE h =
+      ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    kShare, nullptr, OPEN_ALWAYS, kFlags, nullptr);
   if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
     readable = false;
     h = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShare, nullptr,
@@ -209,7 +211,8 @@ std::optional<FolderStamp> FileSystem::folder_stamp(const std::string& folder) {
   if (!h.valid()) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info{};
   FILE_BASIC_INFO basic{};
-  if (!::GetFileInformationByHandle(h.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+  if (!::GetFileInformationByHandle(h.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
       !::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &basic, sizeof basic))
     return std::nullopt;
   FolderStamp stamp;
@@ -266,6 +269,15 @@ std::optional<std::int64_t> FileSystem::last_write_time_unix(const std::string& 
   // Whole seconds, rounded down also before 1970.
   return t >= 0 ? t / 10'000'000 : -((-t + 9'999'999) / 10'000'000);
 }
+
+char path_separator() { return '\\'; }
+
+std::string native_path(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+bool breaks_file_name(char c) { return std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos; }
 
 template <>
 FileSystem& Facility<FileSystem>::real() {

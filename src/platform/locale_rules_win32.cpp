@@ -43,7 +43,8 @@ LocaleSettings read_user_locale() {
   const std::string decimal = user_setting(LOCALE_SDECIMAL);
   const std::string date = user_setting(LOCALE_SSHORTDATE);
   // Settings that cannot be read keep the conventions of the Japanese installations.
-  if (!decimal.empty()) settings.number = number_settings_from(decimal, user_setting(LOCALE_STHOUSAND), false);
+  if (!decimal.empty())
+    settings.number = number_settings_from(decimal, user_setting(LOCALE_STHOUSAND), false);
   if (!date.empty()) settings.date.order = date_order_from(strftime_order(date), false);
   return settings;
 }

@@ -24,7 +24,8 @@ class RealRegistryLocation final : public RegistryLocation {
  public:
   std::string registry_file() override {
     const std::wstring folder = environment_value(L"APPDATA");
-    const bool absolute = folder.size() >= 3 && (folder[1] == L':' || (folder[0] == L'\\' && folder[1] == L'\\'));
+    const bool absolute =
+        folder.size() >= 3 && (folder[1] == L':' || (folder[0] == L'\\' && folder[1] == L'\\'));
     if (!absolute) return {};  // nowhere safe to keep it: registration fails rather than guess
     return win32::to_utf8(folder) + "\\ovik\\registry.ini";
   }
