@@ -105,3 +105,13 @@ endif()
 # manifest lies beside the DLL (the frame's own Ovik2Environment.manifest is another file).
 configure_file(${OVIK_COM_SOURCE}/generated/Ovik2Environment.sxs.manifest
   ${PROJECT_BINARY_DIR}/app/bin/Ovik2Environment.sxs.manifest COPYONLY)
+
+# The frame's own manifest (profile format), by which the library creates the sibling module's
+# class inside the process without registration, as on Linux.
+if(TARGET Ovik2Master)
+  file(WRITE ${PROJECT_BINARY_DIR}/app/bin/Ovik2Environment.manifest
+    "; Classes of the modules beside the library, found without registration.\n"
+    "[Ovik2Master.OvikMaster]\n"
+    "module=Ovik2Master.dll\n"
+    "clsid={F55435CB-12F8-4A4C-875C-A4D4056783CF}\n")
+endif()
