@@ -7,6 +7,7 @@ set(OVIK_MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${OVIK_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${OVIK_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${OVIK_MINGW_TRIPLE}-windres)
+# widl (the type library) is found by name: cmake/WindowsComponent.cmake.
 find_program(OVIK_WIDL widl)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${OVIK_MINGW_TRIPLE})
@@ -15,5 +16,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# For the type library: widl with the word size of the target and Wine's system IDL files.
-set(OVIK_WIDL_FLAGS --win64 -I/usr/include/wine/wine/windows)
