@@ -107,22 +107,45 @@ int open_for_append(const std::wstring& path, bool& readable) {
   return fd;
 }
 
-// Takes the appenders' turn, retrying with short pauses so that a stopped holder cannot hang the
-// caller; false when it could not be had within the patience (the line then goes out without it).
-bool take_turn(HANDLE h) {
-  const ULONGLONG since = ::GetTickCount64();
-  DWORD pause = 1;
-  for (;;) {
+// The appenders' turn on one open file, taken with short pauses between tries so that a stopped
+// holder cannot hang the caller: not held when it could not be had within the patience (the line
+// then goes out without it). Given back explicitly, as the system frees a closed file's locks late.
+class Turn {
+ public:
+  explicit Turn(HANDLE h) : h_(h) {
+    const ULONGLONG since = ::GetTickCount64();
+    DWORD pause = 1;
+    for (;;) {
+      OVERLAPPED at = place();
+      if (::LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        held_ = true;
+        return;
+      }
+      if (::GetLastError() != ERROR_LOCK_VIOLATION || ::GetTickCount64() - since >= kAppendPatienceMs) return;
+      ::Sleep(pause);
+      pause = std::min<DWORD>(pause * 2, 20);
+    }
+  }
+  ~Turn() { give_back(); }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+  void give_back() {
+    if (!held_) return;
+    OVERLAPPED at = place();
+    ::UnlockFileEx(h_, 0, 1, 0, &at);
+    held_ = false;
+  }
+
+ private:
+  static OVERLAPPED place() {
     OVERLAPPED at{};
     at.Offset = kTurnOffsetLow;
     at.OffsetHigh = kTurnOffsetHigh;
-    if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return true;
-    if (::GetLastError() != ERROR_LOCK_VIOLATION && ::GetLastError() != ERROR_IO_PENDING) return false;
-    if (::GetTickCount64() - since >= kAppendPatienceMs) return false;
-    ::Sleep(pause);
-    pause = std::min<DWORD>(pause * 2, 20);
+    return at;
   }
-}
+  HANDLE h_;
+  bool held_ = false;
+};
 
 // A file that ends inside a line holds a fragment; the next entry must not be glued to it.
 std::string_view break_before_next_entry(HANDLE h, std::int64_t size) {
@@ -164,8 +187,7 @@ bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
     Descriptor file(open_for_append(wide, readable));
     if (file.get() < 0) return false;
     const HANDLE h = file.handle();
-    // Closing the handle lets the turn go too.
-    take_turn(h);
+    Turn turn(h);
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
@@ -199,6 +221,7 @@ bool FileSystem::append_line(const std::string& path, std::string_view bytes) {
       }
       done += static_cast<std::size_t>(n);
     }
+    turn.give_back();
     return file.close();
   }
 }
