@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -102,11 +103,15 @@ ovik::IDispatch* frame_object_of(const ovik::Variant& v) {
   return v.get_if<ovik::Ref<ovik::IDispatch>>()->get();
 }
 
-class Core;
-// COM objects alive on this thread by frame object, so one frame object stays one COM identity.
-std::unordered_map<ovik::IDispatch*, ::IDispatch*>& live_wrappers() {
-  thread_local std::unordered_map<ovik::IDispatch*, ::IDispatch*> map;
-  return map;
+// Live COM objects by frame object, so one frame object keeps one COM identity while it is wrapped.
+// Each apartment's objects are its own, but several apartments may wrap at the same time.
+struct LiveWrappers {
+  std::mutex mutex;
+  std::unordered_map<ovik::IDispatch*, ::IDispatch*> map;
+};
+LiveWrappers& live_wrappers() {
+  static LiveWrappers live;
+  return live;
 }
 
 ovik::InvokeKind kind_of(WORD flags) {
@@ -399,7 +404,11 @@ class DualObject final : public Dual,
                          public IFrameObject {
  public:
   DualObject(const ovik::TypeInfo& info, ovik::Ref<ovik::IDispatch> inner) : core_(info, std::move(inner)) {}
-  ~DualObject() { live_wrappers().erase(core_.inner()); }
+  ~DualObject() {
+    LiveWrappers& live = live_wrappers();
+    std::lock_guard lock(live.mutex);
+    live.map.erase(core_.inner());
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -532,17 +541,21 @@ class ClassFactory final : public ::IClassFactory {
 
 ::IDispatch* wrap(ovik::Ref<ovik::IDispatch> inner) {
   if (!inner) return nullptr;
-  auto& live = live_wrappers();
-  if (auto it = live.find(inner.get()); it != live.end()) {
-    it->second->AddRef();
-    return it->second;
+  LiveWrappers& live = live_wrappers();
+  {
+    std::lock_guard lock(live.mutex);
+    if (auto it = live.map.find(inner.get()); it != live.map.end()) {
+      it->second->AddRef();
+      return it->second;
+    }
   }
   ovik::IDispatch* key = inner.get();
   const ovik::TypeInfo& info = inner->GetTypeInfo();
   ::IDispatch* object = module_type_library() != nullptr ? make_dual(info, inner) : nullptr;
   if (object == nullptr) object = new DualObject<PlainDispatch>(info, std::move(inner));
   object->AddRef();
-  live[key] = object;
+  std::lock_guard lock(live.mutex);
+  live.map[key] = object;
   return object;
 }
 
