@@ -59,9 +59,9 @@ free_display() {
 # The client's own build when the build tree has none (a configuration without tests).
 client_exe() {
   local build=$1 arch=$2 exe header
-  exe=$(find "$build" -name ovik_wine_client.exe -not -path '*/CMakeFiles/*' | head -n 1)
+  exe=$(find "$build/" -name ovik_wine_client.exe -not -path '*/CMakeFiles/*' | head -n 1)
   if [ -z "$exe" ]; then
-    header=$(find "$build" -name OvikEnvironment.h -not -path '*/CMakeFiles/*' | head -n 1)
+    header=$(find "$build/" -name OvikEnvironment.h -not -path '*/CMakeFiles/*' | head -n 1)
     [ -n "$header" ] || die "$build has no OvikEnvironment.h (widl's header of the type library)"
     exe=$build/ovik_wine_client.exe
     "$arch-w64-mingw32-g++-posix" -std=c++20 -Wall -Wextra -O1 -static -I "$(dirname "$header")" -o "$exe" \
@@ -88,7 +88,7 @@ write_settings() {
   {
     for db in database master_database; do
       printf '[%s]\nprovider=MSDASQL\nserver=%s\ndatabase_user=%s\npassword=%s\ndatabase_name=citestdb\n' \
-        "$db" "$OVIK_TEST_PG_DSN" "$OVIK_TEST_PG_USER" "$OVIK_TEST_PG_PASSWORD"
+        "$db" "$OVIK_TEST_PG_DSN" "$app_user" "$app_password"
       printf 'transaction_log=%s\n' "$([ $db = database ] && echo true || echo false)"
     done
     # The store's server is what the client sets in strGetIpAddress: an SQLite file.
@@ -110,35 +110,58 @@ run_client() {
   line=$(tail -n 1 "$log" | tr -d '\r')
   echo "[$arch] $name: ${line:-no closing line}"
   if ! [[ $line =~ ^([0-9]+)\ passed,\ 0\ failed$ ]] || [ "${BASH_REMATCH[1]}" -eq 0 ]; then
-    grep -v '^ok - ' "$log" | sed "s/^/[$arch] $name: /" | tail -n 40
+    { grep -v '^ok - ' "$log" || true; } | sed "s/^/[$arch] $name: /" | tail -n 40
     result=1
   fi
 }
 
-# The start-up notice of a lookup whose key is missing, shown on the virtual display: found,
-# photographed, answered with Return; the client checks that the call waited for the answer.
+# The start-up notice of a lookup whose key is missing, shown on the virtual display: found by
+# the client's window class, its title checked, photographed and answered with Return; the client
+# checks that the call waited for the answer.
 run_message_box() {
-  local arch=$1 exe=$2 log=$run/$1-messagebox-client.log pid window="" i shot=$out/screenshots/messagebox-$1.png
-  "$WINELOADER" "$(winpath "$exe")" messagebox >"$log" 2>&1 &
+  local arch=$1 exe=$2 log=$run/$1-messagebox-client.log pid window="" title="" i
+  local shot=$out/screenshots/messagebox-$1.png
+  "${wine[@]}" "$(winpath "$exe")" messagebox >"$log" 2>&1 &
   pid=$!
   for i in $(seq 1 120); do
-    window=$(xdotool search --onlyvisible --name '警告' 2>/dev/null | head -n 1 || true)
+    window=$(xdotool search --onlyvisible --class ovik_wine_client 2>/dev/null | head -n 1 || true)
     [ -n "$window" ] && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.5
   done
   if [ -n "$window" ]; then
+    title=$(xdotool getwindowname "$window" 2>/dev/null || true)
     sleep 1  # let it paint
     mkdir -p "$out/screenshots"
     import -window root "$shot"
-    xdotool key --window "$window" Return
-    say "[$arch] message box $window photographed: $shot"
+    xdotool key --window "$window" Return 2>/dev/null
   else
-    say "[$arch] no message box window appeared"
     kill "$pid" 2>/dev/null || true
   fi
   wait "$pid" || true
+  if [ "$title" = 警告 ]; then
+    echo "[$arch] message box: titled 警告, photographed in $shot, answered with Return"
+  else
+    echo "[$arch] message box: FAIL - ${window:+window $window titled \"$title\"}${window:-no window appeared}"
+    result=1
+  fi
   run_client "$arch" messagebox cat "$log"
+}
+
+# What the library wrote beside itself: never the password; the trace in code page 932.
+check_files() {
+  local arch=$1 app=$2 trace leaked
+  leaked=$(grep -rlF -- "$app_password" "$app/bin" || true)
+  trace=$(find "$app/bin/transaction_log" -name '*.log' 2>/dev/null | head -n 1)
+  if [ -n "$leaked" ]; then
+    echo "[$arch] files: FAIL - the password is written in $leaked"
+    result=1
+  elif [ -z "$trace" ] || ! iconv -f CP932 -t UTF-8 "$trace" | head -n 1 | grep -qP '[^\x00-\x7F]'; then
+    echo "[$arch] files: FAIL - no trace file, or its first line is not Japanese in code page 932"
+    result=1
+  else
+    echo "[$arch] files: no password in bin/, trace $(basename "$trace") in code page 932"
+  fi
 }
 
 run_arch() {
@@ -149,6 +172,9 @@ run_arch() {
     *) die "unknown architecture $arch" ;;
   esac
   export WINEARCH WINELOADER
+  # Wine under the Japanese locale of the systems served: ANSI code page 932 for the settings,
+  # log and trace files.
+  wine=(env LC_ALL=ja_JP.UTF-8 "$WINELOADER")
   build=$out/build-$arch
   scripts/build-windows.sh "$arch" "$build" >"$run/$arch-build.log" 2>&1 || {
     tail -n 30 "$run/$arch-build.log"
@@ -157,11 +183,13 @@ run_arch() {
   app=$run/app-$arch
   mkdir -p "$app/bin"
   for dll in Ovik2Environment.dll Ovik2Master.dll; do
-    exe=$(find "$build" -name "$dll" -not -path '*/CMakeFiles/*' | head -n 1)
+    exe=$(find "$build/" -name "$dll" -not -path '*/CMakeFiles/*' | head -n 1)
     [ -n "$exe" ] || die "[$arch] $dll was not built"
     check_imports "$exe" "$arch"
     cp "$exe" "$app/bin/"
   done
+  # The manifests beside the library: the frame finds the sibling module's class through one.
+  cp "$(dirname "$exe")"/*.manifest "$app/bin/" 2>/dev/null || true
   exe=$(client_exe "$build" "$arch")
   cp "$exe" "$app/bin/"
   exe=$app/bin/$(basename "$exe")
@@ -194,27 +222,27 @@ run_arch() {
   export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   cleanups+=("env WINEPREFIX=$prefix /usr/lib/wine/wineserver -k")
   local t=$SECONDS
-  "$WINELOADER" wineboot --init >"$run/$arch-wineboot.log" 2>&1
+  "${wine[@]}" wineboot --init >"$run/$arch-wineboot.log" 2>&1
   say "[$arch] prefix ready in $((SECONDS - t)) s on display :$display"
   for dll in Ovik2Master.dll Ovik2Environment.dll; do
-    "$WINELOADER" regsvr32 /s "$(winpath "$app/bin/$dll")" >>"$run/$arch-regsvr32.log" 2>&1 ||
+    "${wine[@]}" regsvr32 /s "$(winpath "$app/bin/$dll")" >>"$run/$arch-regsvr32.log" 2>&1 ||
       die "[$arch] regsvr32 $dll failed: $(cat "$run/$arch-regsvr32.log")"
   done
   for font in 'MS UI Gothic' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
-    "$WINELOADER" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
+    "${wine[@]}" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
   done
 
   # Without a display an unexpected message box returns at once instead of holding the client.
-  run_client "$arch" vbs env -u DISPLAY "$WINELOADER" cscript //nologo "$(winpath "$root/tests/windows/client.vbs")" \
-    "$arch" "$app/data/store.db"
-  run_client "$arch" js env -u DISPLAY "$WINELOADER" cscript //nologo "$(winpath "$root/tests/windows/client.js")" "$arch"
-  run_client "$arch" cpp env -u DISPLAY "$WINELOADER" "$(winpath "$exe")"
+  run_client "$arch" vbs env -u DISPLAY "${wine[@]}" cscript //nologo "$(winpath "$root/tests/windows/client.vbs")" \
+    "$arch" 'data\store.db'
+  run_client "$arch" js env -u DISPLAY "${wine[@]}" cscript //nologo "$(winpath "$root/tests/windows/client.js")" "$arch"
+  run_client "$arch" cpp env -u DISPLAY "${wine[@]}" "$(winpath "$exe")"
   run_message_box "$arch" "$exe"
   # The platform layer's own check program, where the build made one: judged by its exit status.
   local check_exe
-  check_exe=$(find "$build" -name platform_wait_check.exe -not -path '*/CMakeFiles/*' | head -n 1)
+  check_exe=$(find "$build/" -name platform_wait_check.exe -not -path '*/CMakeFiles/*' | head -n 1)
   if [ -n "$check_exe" ]; then
-    if timeout 120 "$WINELOADER" "$(winpath "$check_exe")" >"$run/$arch-platform.log" 2>&1; then
+    if timeout 120 "${wine[@]}" "$(winpath "$check_exe")" >"$run/$arch-platform.log" 2>&1; then
       echo "[$arch] platform_wait_check: $(grep -c '^ok' "$run/$arch-platform.log") ok, exit 0"
     else
       echo "[$arch] platform_wait_check FAILED:"
@@ -222,6 +250,7 @@ run_arch() {
       result=1
     fi
   fi
+  check_files "$arch" "$app"
   /usr/lib/wine/wineserver -k || true
 }
 
@@ -240,7 +269,13 @@ cleanups+=("scripts/pg-test-server.sh stop $pg")
 scripts/pg-test-server.sh start "$pg" >/dev/null
 # shellcheck source=/dev/null
 source "$pg/env.sh"
+# The clients log in as a role of the run's own, whose password must show up in no file they write.
+app_user=wt_app
+app_password=wt-$RANDOM-$RANDOM
 PGPASSWORD=$OVIK_TEST_PG_PASSWORD psql -h 127.0.0.1 -p "$OVIK_TEST_PG_PORT" -U "$OVIK_TEST_PG_USER" -d citestdb \
+  -q -v ON_ERROR_STOP=1 -c "CREATE ROLE $app_user LOGIN PASSWORD '$app_password'" \
+  -c "GRANT CREATE ON SCHEMA public TO $app_user" >/dev/null
+PGPASSWORD=$app_password psql -h 127.0.0.1 -p "$OVIK_TEST_PG_PORT" -U "$app_user" -d citestdb \
   -q -v ON_ERROR_STOP=1 -f sql/wkLog.postgresql.sql >/dev/null
 
 result=0

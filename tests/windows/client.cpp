@@ -6,9 +6,9 @@
 //   ovik_wine_client.exe            the checks; the settings must name a reachable database
 //   ovik_wine_client.exe messagebox a lookup whose key is missing: it shows the start-up notice
 //                                   and must wait until someone answers it
-#include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <functional>
@@ -117,8 +117,8 @@ HRESULT invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<V
                     static_cast<UINT>(reversed.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
   EXCEPINFO ignored{};
   UINT bad_arg = 0;
-  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, exception ? exception : &ignored,
-                      &bad_arg);
+  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
+                      exception ? exception : &ignored, &bad_arg);
   if (!exception) {
     SysFreeString(ignored.bstrSource);
     SysFreeString(ignored.bstrDescription);
@@ -163,7 +163,9 @@ class Sink final : public IDispatch {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                    UINT*) override {
     if (id != 1) return DISP_E_MEMBERNOTFOUND;
@@ -212,20 +214,20 @@ HRESULT create(const wchar_t* progid, const IID& iid, Com<T>& out) {
   return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.put_void());
 }
 
-
 // The dual vtable, called directly: by-reference texts, an object result, a property put, typed
 // results, and a raised error through IErrorInfo.
 void early_bound(_clsSystemInfo* system, const std::wstring& marker) {
   Bstr dir;
-  check(SUCCEEDED(system->GetIniDir(dir.put())) && dir.str().ends_with(L"\\..\\ini\\"),
+  HRESULT hr = system->GetIniDir(dir.put());
+  check(SUCCEEDED(hr) && dir.str().ends_with(L"\\..\\ini\\"),
         "GetIniDir names the ini folder beside bin: " + narrow(dir.str()));
 
   Com<_clsIniFile> app;
   Bstr section(L"database"), key(L"provider"), provider;
-  HRESULT hr = system->get_IniFiles(AppSetting, app.put());
+  hr = system->get_IniFiles(AppSetting, app.put());
   if (SUCCEEDED(hr)) hr = app->GetIni(section.ref(), key.ref(), provider.put());
-  check(SUCCEEDED(hr) && provider.str() == L"MSDASQL", "IniFiles(AppSetting).GetIni reads provider " +
-                                                          narrow(provider.str()) + " (" + hex(hr) + ")");
+  check(SUCCEEDED(hr) && provider.str() == L"MSDASQL",
+        "IniFiles(AppSetting).GetIni reads provider " + narrow(provider.str()) + " (" + hex(hr) + ")");
 
   // A clsIniFile of its own on menu.ini writes what the environment's shared object then reads.
   Com<_clsIniFile> menu;
@@ -237,8 +239,9 @@ void early_bound(_clsSystemInfo* system, const std::wstring& marker) {
   if (SUCCEEDED(hr)) hr = menu->PutIni(s2.ref(), k2.ref(), value.ref(), written.put());
   if (SUCCEEDED(hr)) hr = system->get_IniFiles(MenuSetting, shared.put());
   if (SUCCEEDED(hr)) hr = shared->GetIni(s2.ref(), k2.ref(), read.put());
-  check(SUCCEEDED(hr) && read.str() == marker, "PutIni on menu.ini, read back through IniFiles(MenuSetting): " +
-                                                   narrow(read.str()) + " (" + hex(hr) + ")");
+  check(SUCCEEDED(hr) && read.str() == marker,
+        "PutIni on menu.ini, read back through IniFiles(MenuSetting): " + narrow(read.str()) + " (" +
+            hex(hr) + ")");
 
   Bstr missing(L"no_such_key"), nothing;
   hr = shared->GetIni(s2.ref(), missing.ref(), nothing.put());
@@ -251,8 +254,9 @@ void early_bound(_clsSystemInfo* system, const std::wstring& marker) {
   short head_office = 0;
   hr = system->funAccountItem(&account);
   if (SUCCEEDED(hr)) hr = system->funHeadOfficeCode(1, &head_office);
-  check(SUCCEEDED(hr) && account == 1101 && head_office == 100,
-        "funAccountItem " + std::to_string(account) + ", funHeadOfficeCode(1) " + std::to_string(head_office));
+  check(
+      SUCCEEDED(hr) && account == 1101 && head_office == 100,
+      "funAccountItem " + std::to_string(account) + ", funHeadOfficeCode(1) " + std::to_string(head_office));
 }
 
 // The same server through IDispatch: names to ids, by-reference arguments written back, and a
@@ -261,8 +265,9 @@ void late_bound(IDispatch* system) {
   Bstr pos(L"old"), employee(L"old"), bat(L"old");
   Var result;
   DISPID id = 0;
-  HRESULT hr = invoke(system, L"funPosInfoImport", DISPATCH_METHOD,
-                      {by_ref(pos.ref()), by_ref(employee.ref()), by_ref(bat.ref())}, &result.v, nullptr, &id);
+  HRESULT hr =
+      invoke(system, L"funPosInfoImport", DISPATCH_METHOD,
+             {by_ref(pos.ref()), by_ref(employee.ref()), by_ref(bat.ref())}, &result.v, nullptr, &id);
   check(SUCCEEDED(hr) && id == 15 && result.v.vt == VT_BOOL && result.v.boolVal == VARIANT_TRUE &&
             pos.str() == L"C:\\pos\\pos.csv" && employee.str() == L"C:\\pos\\employee.csv" &&
             bat.str() == L"C:\\pos\\import.bat",
@@ -313,9 +318,10 @@ void wait_events() {
     const ULONGLONG took = GetTickCount64() - start;
     g_waiting = nullptr;
     check(advised.ok() && SUCCEEDED(hr) && took < 2000 && sink->calls.size() == 1,
-          "Wait(5000) dispatched a timer whose Cancel ended it after " + std::to_string(took) + " ms; OnTimer " +
-              std::to_string(sink->calls.size()) + " time(s)");
-    check(waiting_inside == VARIANT_TRUE && FAILED(nested) && nested_text.starts_with(L"This function is not reentrant"),
+          "Wait(5000) dispatched a timer whose Cancel ended it after " + std::to_string(took) +
+              " ms; OnTimer " + std::to_string(sink->calls.size()) + " time(s)");
+    check(waiting_inside == VARIANT_TRUE && FAILED(nested) &&
+              nested_text.starts_with(L"This function is not reentrant"),
           "inside OnTimer IsWaiting is true and a second Wait is refused (" + hex(nested) + ")");
   }
   sink->handler = nullptr;
@@ -329,7 +335,8 @@ void database_events(_clsSystemInfo* system) {
   HRESULT hr = system->OpenDatabase();
   if (SUCCEEDED(hr)) hr = system->get_Database(database.put());
   if (SUCCEEDED(hr) && database) hr = database->get_Usable(&usable);
-  check(SUCCEEDED(hr) && usable == VARIANT_TRUE, "OpenDatabase through ODBC gives a usable Database (" + hex(hr) + ")");
+  check(SUCCEEDED(hr) && usable == VARIANT_TRUE,
+        "OpenDatabase through ODBC gives a usable Database (" + hex(hr) + ")");
   if (!database) return;
 
   Sink* sink = new Sink(DIID___clsDatabase);
@@ -356,7 +363,8 @@ void message_box(_clsSystemInfo* system) {
   HRESULT hr = system->funHeadOfficeCode(77, &code);
   const ULONGLONG took = GetTickCount64() - start;
   check(SUCCEEDED(hr) && code == 0 && took >= 500,
-        "funHeadOfficeCode(77) without its key answered 0 after the box was closed (" + std::to_string(took) + " ms)");
+        "funHeadOfficeCode(77) without its key answered 0 after the box was closed (" + std::to_string(took) +
+            " ms)");
 }
 
 class Apartment {
