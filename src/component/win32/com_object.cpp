@@ -165,7 +165,7 @@ class Core {
     ovik::Variant result = inner_->Invoke(id, kind, values);
     for (UINT i = 0; i < count && i < member->params.size(); ++i) {
       const ovik::ParamInfo& p = member->params[i];
-      if (!p.by_ref || p.in_only || !(V_VT(&args[i]) & VT_BYREF)) continue;
+      if (!p.by_ref || p.in_only || !(V_VT(&args[i]) & VT_BYREF) || args[i].byref == nullptr) continue;
       // The same object handed back keeps the caller's reference (and its identity).
       if (passed[i] != nullptr && passed[i] == frame_object_of(values[i])) continue;
       store(values[i], V_VT(&args[i]) & VT_TYPEMASK, args[i].byref, true);
@@ -206,12 +206,13 @@ class Core {
 
   // The member's id for names[0]; parameter names of that member for the others.
   HRESULT get_ids_of_names(LPOLESTR* names, UINT count, DISPID* ids) {
-    if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
+    if (names == nullptr || ids == nullptr || count == 0 || names[0] == nullptr) return E_INVALIDARG;
     HRESULT hr = S_OK;
     ids[0] = inner_->GetIDOfName(narrow(names[0], wcslen(names[0])));
     if (ids[0] == ovik::kDispidUnknown) hr = DISP_E_UNKNOWNNAME;
     for (UINT n = 1; n < count; ++n) {
       ids[n] = DISPID_UNKNOWN;
+      if (names[n] == nullptr) return E_INVALIDARG;
       const std::string name = narrow(names[n], wcslen(names[n]));
       for (const ovik::MemberInfo& m : info_.members) {
         if (m.dispid != ids[0] || ids[n] != DISPID_UNKNOWN) continue;
@@ -230,6 +231,9 @@ class Core {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     if (params == nullptr) params = &none;
+    if (params->cNamedArgs > params->cArgs || (params->cArgs != 0 && params->rgvarg == nullptr) ||
+        (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr))
+      return E_INVALIDARG;
     const ovik::InvokeKind kind = kind_of(flags);
     const UINT positional = params->cArgs - params->cNamedArgs;
     // Arguments arrive last first; named ones stand before the positional ones.

@@ -95,6 +95,7 @@ ovik::Variant from_variant(const VARIANT& v) {
   const VARTYPE vt = V_VT(&v);
   if (vt & VT_ARRAY) raise_runtime_error(err::kTypeMismatch, "arrays are not accepted");
   const bool ref = (vt & VT_BYREF) != 0;
+  if (ref && v.byref == nullptr) raise_runtime_error(err::kInvalidArgument);
   // Reads the value in place or through the reference: both forms of each type are one case.
 #define OVIK_VALUE(field, ref_field) (ref ? *v.ref_field : v.field)
   switch (vt & VT_TYPEMASK) {
