@@ -222,10 +222,10 @@ run_arch() {
   export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   cleanups+=("env WINEPREFIX=$prefix /usr/lib/wine/wineserver -k")
   local t=$SECONDS
-  "${wine[@]}" wineboot --init >"$run/$arch-wineboot.log" 2>&1
+  timeout 300 "${wine[@]}" wineboot --init >"$run/$arch-wineboot.log" 2>&1
   say "[$arch] prefix ready in $((SECONDS - t)) s on display :$display"
   for dll in Ovik2Master.dll Ovik2Environment.dll; do
-    "${wine[@]}" regsvr32 /s "$(winpath "$app/bin/$dll")" >>"$run/$arch-regsvr32.log" 2>&1 ||
+    timeout 120 "${wine[@]}" regsvr32 /s "$(winpath "$app/bin/$dll")" >>"$run/$arch-regsvr32.log" 2>&1 ||
       die "[$arch] regsvr32 $dll failed: $(cat "$run/$arch-regsvr32.log")"
   done
   for font in 'MS UI Gothic' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
@@ -238,18 +238,20 @@ run_arch() {
   run_client "$arch" js env -u DISPLAY "${wine[@]}" cscript //nologo "$(winpath "$root/tests/windows/client.js")" "$arch"
   run_client "$arch" cpp env -u DISPLAY "${wine[@]}" "$(winpath "$exe")"
   run_message_box "$arch" "$exe"
-  # The platform layer's own check program, where the build made one: judged by its exit status.
-  local check_exe
-  check_exe=$(find "$build/" -name platform_wait_check.exe -not -path '*/CMakeFiles/*' | head -n 1)
-  if [ -n "$check_exe" ]; then
-    if timeout 120 "${wine[@]}" "$(winpath "$check_exe")" >"$run/$arch-platform.log" 2>&1; then
-      echo "[$arch] platform_wait_check: $(grep -c '^ok' "$run/$arch-platform.log") ok, exit 0"
+  # The platform layer's own check programs, where the build made them: judged by their exit
+  # status, each given a scratch folder of its own.
+  local check_exe name
+  while IFS= read -r check_exe; do
+    name=$(basename "$check_exe" .exe)
+    mkdir -p "$run/$arch-$name"
+    if timeout 300 "${wine[@]}" "$(winpath "$check_exe")" "$(winpath "$run/$arch-$name")" >"$run/$arch-$name.log" 2>&1; then
+      echo "[$arch] $name: $(grep -c '^ok' "$run/$arch-$name.log") ok, exit 0"
     else
-      echo "[$arch] platform_wait_check FAILED:"
-      sed "s/^/[$arch] /" "$run/$arch-platform.log" | tail -n 20
+      echo "[$arch] $name FAILED:"
+      { grep -v '^ok' "$run/$arch-$name.log" || true; } | sed "s/^/[$arch] /" | tail -n 20
       result=1
     fi
-  fi
+  done < <(find "$build/" -name 'platform_*.exe' -not -path '*/CMakeFiles/*' | sort)
   check_files "$arch" "$app"
   /usr/lib/wine/wineserver -k || true
 }

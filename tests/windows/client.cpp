@@ -244,7 +244,7 @@ void early_bound(_clsSystemInfo* system, const std::wstring& marker) {
             hex(hr) + ")");
 
   Bstr missing(L"no_such_key"), nothing;
-  hr = shared->GetIni(s2.ref(), missing.ref(), nothing.put());
+  hr = shared ? shared->GetIni(s2.ref(), missing.ref(), nothing.put()) : E_POINTER;
   auto [source, description] = error_info();
   check(hr == raised(60000) && source == L"clsIniFile" && description == L"設定が見つかりません。",
         "GetIni of a missing key raises 60000 from clsIniFile through IErrorInfo (" + hex(hr) + ", " +

@@ -1,6 +1,6 @@
 ' A late-bound script client of the component server, run by scripts/wine-test.sh through
 ' "cscript //nologo client.vbs TAG STORE": objects by programmatic name, settings, a connection
-' string, the databases through ODBC (the store database is the SQLite file STORE, a host path), a recordset of the library's own written with RecordToDatabase, a log
+' string, the databases through ODBC (the store database is the SQLite file STORE, relative to the application folder), a recordset of the library's own written with RecordToDatabase, a log
 ' entry read back, and raised errors. One line per check, then "N passed, N failed": cscript exits
 ' 0 even on a script error, so the runner reads that line. Under On Error Resume Next a failing
 ' expression skips its whole statement, so each check's value is assigned first and then checked.
