@@ -175,6 +175,9 @@ class Core {
 
   // The dual vtable's entry: arguments packed by the generated shim.
   HRESULT call_member(DISPID id, WORD flags, VARIANT* args, UINT count, void* result, VARTYPE type) {
+    // A failed call hands back no half-made result: pointers empty, as the marshaler expects.
+    if (result != nullptr && type == VT_VARIANT) VariantInit(static_cast<VARIANT*>(result));
+    if (result != nullptr && (type == VT_BSTR || type == VT_DISPATCH)) *static_cast<void**>(result) = nullptr;
     try {
       ovik::Variant r = run(id, kind_of(flags), args, count);
       if (result != nullptr) store(r, type, result, false);
