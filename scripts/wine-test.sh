@@ -148,19 +148,24 @@ run_message_box() {
   run_client "$arch" messagebox cat "$log"
 }
 
-# What the library wrote beside itself: never the password; the trace in code page 932.
+# What the library wrote beside itself: never the password; the trace in code page 932; the
+# entry that client.vbs logged while its log server was unreachable, in the log folder.
 check_files() {
-  local arch=$1 app=$2 trace leaked
+  local arch=$1 app=$2 trace leaked fallback
   leaked=$(grep -rlF -- "$app_password" "$app/bin" || true)
   trace=$(find "$app/bin/transaction_log" -name '*.log' 2>/dev/null | head -n 1)
-  if [ -n "$leaked" ]; then
+  fallback=$(grep -rlF -- "wine vbs fallback $arch" "$app/bin/log" 2>/dev/null || true)
+  if [ -z "$fallback" ]; then
+    echo "[$arch] files: FAIL - no file in bin/log holds the entry logged without a log server"
+    result=1
+  elif [ -n "$leaked" ]; then
     echo "[$arch] files: FAIL - the password is written in $leaked"
     result=1
   elif [ -z "$trace" ] || ! iconv -f CP932 -t UTF-8 "$trace" | head -n 1 | grep -qP '[^\x00-\x7F]'; then
     echo "[$arch] files: FAIL - no trace file, or its first line is not Japanese in code page 932"
     result=1
   else
-    echo "[$arch] files: no password in bin/, trace $(basename "$trace") in code page 932"
+    echo "[$arch] files: no password in bin/, trace $(basename "$trace") in code page 932, log $(basename "$fallback")"
   fi
 }
 

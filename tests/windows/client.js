@@ -32,6 +32,10 @@ check("PutIni then IniFiles(MenuSetting).GetIni", function () {
 check("settings: funFinancialServer and funHeadOfficeCode(1)", function () {
   return sys.funFinancialServer() == "finance01" && sys.funHeadOfficeCode(1) == 100;
 });
+check("HostInfo of a console session: the computer's name and address", function () {
+  var host = sys.HostInfo;
+  return host.ServerName != "" && host.ClientName == host.ServerName && /^\d+(\.\d+){3}/.test(host.HostIpAddress);
+});
 check("clsConnectString.GetValue", function () {
   cs.SetProvider("MSDASQL"); cs.SetServer("ovik_pg"); cs.SetUser("citest"); cs.SetPassword("pw");
   cs.SetInitialDatabase("citestdb");
