@@ -67,14 +67,18 @@ HRESULT unregister_classes(const std::vector<const ovik::TypeInfo*>& classes, co
     ok = remove_key(HKEY_CLASSES_ROOT, L"CLSID\\" + wide(info->clsid)) && ok;
     ok = remove_key(HKEY_CLASSES_ROOT, widen(info->progid())) && ok;
   }
-  if (library != nullptr) {
+  HKEY registered = nullptr;
+  if (library != nullptr &&
+      RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + wide(library->guid)).c_str(), 0, KEY_READ, &registered) ==
+          ERROR_SUCCESS) {
+    RegCloseKey(registered);
     const GUID libid = to_guid(library->guid);
     const auto dot = library->version.find('.');
     const WORD major = static_cast<WORD>(std::stoi(library->version.substr(0, dot)));
     const WORD minor = static_cast<WORD>(dot == std::string::npos ? 0 : std::stoi(library->version.substr(dot + 1)));
+    // A library no longer registered (the key checked above) is already what was asked for.
     HRESULT hr = UnRegisterTypeLib(libid, major, minor, library->locale, this_syskind());
-    // Already gone is what was asked for.
-    ok = ok && (SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED);
+    ok = ok && (SUCCEEDED(hr) || hr == TYPE_E_LIBNOTREGISTERED);
   }
   return ok ? S_OK : SELFREG_E_CLASS;
 }
