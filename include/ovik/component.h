@@ -89,3 +89,9 @@ inline constexpr std::int32_t kPointer = static_cast<std::int32_t>(0x80004003);
 inline constexpr std::int32_t kClassNotAvailable = static_cast<std::int32_t>(0x80040111);
 inline constexpr std::int32_t kRegistryWriteFailed = static_cast<std::int32_t>(0x80040151);
 }  // namespace ovik::hresult
+
+// The Linux build's module entry points stay declared here for the programs that call them; a
+// Windows build declares the system's own (objbase.h) instead.
+#ifndef _WIN32
+#include "ovik/module_entry_points.h"
+#endif

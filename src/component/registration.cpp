@@ -9,6 +9,7 @@
 #include "component/class_registry.h"
 #include "platform/dynamic_module.h"
 #include "platform/module_info.h"
+#include "platform/path_separator.h"
 #include "platform/profile.h"
 #include "platform/registry_location.h"
 
@@ -26,8 +27,10 @@ std::string read_value(const std::string& path, const std::string& section, cons
 
 // A module named by a manifest must lie beside the library: a bare file name only.
 bool is_plain_file_name(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name)
+    if (c == '\0' || pl::breaks_file_name(c)) return false;
+  return true;
 }
 
 }  // namespace
@@ -35,9 +38,12 @@ bool is_plain_file_name(const std::string& name) {
 std::string library_file_path() {
   auto path = pl::module_file_of(reinterpret_cast<const void*>(&library_file_path));
   if (!path) return {};
+  // Through UTF-8 both ways: a plain string() goes through the ANSI code page on Windows.
   std::error_code ec;
-  auto absolute = std::filesystem::absolute(*path, ec);
-  return ec ? *path : absolute.string();
+  auto absolute = std::filesystem::absolute(std::filesystem::path(std::u8string(path->begin(), path->end())), ec);
+  if (ec) return *path;
+  const std::u8string text = absolute.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 std::optional<ModuleEntry> lookup_manifest(std::string_view progid) {
