@@ -31,7 +31,7 @@ install_missing() {
     odbc-postgresql odbc-postgresql:i386 libsqliteodbc libsqliteodbc:i386)
   local missing=() p
   for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" = "install ok installed" ] || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return
   [ "$(id -u)" -eq 0 ] || die "missing packages (install them as root): ${missing[*]}"
