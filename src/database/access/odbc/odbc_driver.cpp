@@ -1,4 +1,5 @@
 #include "database/access/odbc/odbc_driver.h"
+#include "database/access/odbc/server_drivers.h"
 
 // clang-format off
 // The Windows SDK's ODBC headers use the system's types without including them.
@@ -173,9 +174,27 @@ std::string installed_list(std::span<const std::string> installed) {
           "\", which is not installed (installed ODBC drivers: " + installed_list(installed) + ")");
 }
 
+// The system's own SQL Server drivers take the server as the provider names it (host,
+// host\instance, host,port), and no TDS version.
+std::string native_sql_server_string(const ConnectionString& cs, const std::string& driver) {
+  OdbcBuilder out;
+  out.add("Driver", driver);
+  out.add_if_set("Server", cs.get("Data Source"));
+  out.add_if_set("Database", cs.get("Initial Catalog"));
+  out.add_if_set("UID", cs.get("User ID"));
+  out.add_if_set("PWD", cs.get("Password"));
+  out.pass_through(cs, {"Driver", "Server", "Database", "UID", "PWD"});
+  return out.text();
+}
+
 std::string sql_server_string(const ConnectionString& cs, std::span<const std::string> installed) {
-  const std::string driver = find_driver(installed, "FreeTDS");
-  if (driver.empty()) missing_driver(cs.get("Provider"), "FreeTDS", installed);
+  std::string driver;
+  for (std::string_view prefix : sql_server_drivers()) {
+    driver = find_driver(installed, prefix);
+    if (!driver.empty()) break;
+  }
+  if (driver.empty()) missing_driver(cs.get("Provider"), sql_server_drivers().back(), installed);
+  if (!starts_with_ignore_case(driver, "FreeTDS")) return native_sql_server_string(cs, driver);
   OdbcBuilder out;
   out.add("Driver", driver);
   std::string server = cs.get("Data Source");
@@ -1169,7 +1188,7 @@ std::string odbc_connection_string(const ConnectionString& connection,
     case ProviderKind::kOracle:
       return file_driver_string(connection, "Oracle", installed_drivers);
     case ProviderKind::kAccess:
-      return file_driver_string(connection, "MDBTools", installed_drivers);
+      return file_driver_string(connection, access_driver(), installed_drivers);
     case ProviderKind::kSqlite:
       return sqlite_file_string(connection, installed_drivers);
     case ProviderKind::kUnknown:
