@@ -181,7 +181,7 @@ run_arch() {
   # log and trace files.
   wine=(env LC_ALL=ja_JP.UTF-8 "$WINELOADER")
   build=$out/build-$arch
-  scripts/build-windows.sh "$arch" "$build" >"$run/$arch-build.log" 2>&1 || {
+  OVIK_WERROR=ON scripts/build-windows.sh "$arch" "$build" >"$run/$arch-build.log" 2>&1 || {
     tail -n 30 "$run/$arch-build.log"
     die "[$arch] build failed"
   }
@@ -243,6 +243,19 @@ run_arch() {
   run_client "$arch" js env -u DISPLAY "${wine[@]}" cscript //nologo "$(winpath "$root/tests/windows/client.js")" "$arch"
   run_client "$arch" cpp env -u DISPLAY "${wine[@]}" "$(winpath "$exe")"
   run_message_box "$arch" "$exe"
+  # Registration-free: both DLLs unregistered, the compiled client again with a manifest of its
+  # own that names the assembly whose manifest lies beside the DLLs.
+  for dll in Ovik2Environment.dll Ovik2Master.dll; do
+    timeout 120 "${wine[@]}" regsvr32 /u /s "$(winpath "$app/bin/$dll")" >>"$run/$arch-regsvr32.log" 2>&1 ||
+      die "[$arch] regsvr32 /u $dll failed: $(cat "$run/$arch-regsvr32.log")"
+  done
+  printf '%s\r\n' '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>' \
+    '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' \
+    '  <assemblyIdentity type="win32" name="ovik_wine_client" version="1.0.0.0"/>' \
+    '  <dependency><dependentAssembly>' \
+    '    <assemblyIdentity type="win32" name="Ovik2Environment.sxs" version="2.0.0.0"/>' \
+    '  </dependentAssembly></dependency>' '</assembly>' >"$exe.manifest"
+  run_client "$arch" "cpp without registration" env -u DISPLAY "${wine[@]}" "$(winpath "$exe")"
   # The platform layer's own check programs, where the build made them: judged by their exit
   # status, each given a scratch folder of its own.
   local check_exe name
