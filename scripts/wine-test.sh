@@ -161,7 +161,7 @@ check_files() {
   elif [ -n "$leaked" ]; then
     echo "[$arch] files: FAIL - the password is written in $leaked"
     result=1
-  elif [ -z "$trace" ] || ! iconv -f CP932 -t UTF-8 "$trace" | head -n 1 | grep -qP '[^\x00-\x7F]'; then
+  elif [ -z "$trace" ] || ! head -n 1 "$trace" | iconv -f CP932 -t UTF-8 | grep -P '[^\x00-\x7F]' >/dev/null; then
     echo "[$arch] files: FAIL - no trace file, or its first line is not Japanese in code page 932"
     result=1
   else
@@ -249,6 +249,13 @@ run_arch() {
     timeout 120 "${wine[@]}" regsvr32 /u /s "$(winpath "$app/bin/$dll")" >>"$run/$arch-regsvr32.log" 2>&1 ||
       die "[$arch] regsvr32 /u $dll failed: $(cat "$run/$arch-regsvr32.log")"
   done
+  if env -u DISPLAY "${wine[@]}" "$(winpath "$exe")" >"$run/$arch-unregistered.log" 2>&1 ||
+    ! grep -q 'CoCreateInstance.*80040154' "$run/$arch-unregistered.log"; then
+    echo "[$arch] unregistered: FAIL - the class was still found after regsvr32 /u"
+    result=1
+  else
+    echo "[$arch] unregistered: class not registered (0x80040154) after regsvr32 /u"
+  fi
   printf '%s\r\n' '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>' \
     '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' \
     '  <assemblyIdentity type="win32" name="ovik_wine_client" version="1.0.0.0"/>' \
