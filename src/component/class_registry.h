@@ -10,6 +10,8 @@ namespace ovik::component {
 
 // Creates through a module's DllGetClassObject, as the registry or the manifest names it.
 Ref<IDispatch> create_from_module(const std::string& module_path, const Guid& clsid, std::string_view progid);
+// The exported name under which a module hands the frame its class factories.
+const char* frame_class_object_entry();
 
 // The manifest beside the library and the registry file; empty results when they say nothing.
 struct ModuleEntry {

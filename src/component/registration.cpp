@@ -46,6 +46,18 @@ std::string library_file_path() {
   return std::string(text.begin(), text.end());
 }
 
+Ref<IDispatch> create_from_module(const std::string& module_path, const Guid& clsid, std::string_view progid) {
+  using GetClassObject = std::int32_t (*)(const Guid*, const Guid*, void**);
+  std::string error;
+  auto entry = reinterpret_cast<GetClassObject>(pl::module_symbol(module_path, frame_class_object_entry(), error));
+  if (entry == nullptr) raise_runtime_error(err::kCannotCreateObject, std::string(progid) + ": " + error);
+  void* raw = nullptr;
+  if (entry(&clsid, &IClassFactory::IID, &raw) != hresult::kOk || raw == nullptr)
+    raise_runtime_error(err::kCannotCreateObject, std::string(progid));
+  auto factory = Ref<IClassFactory>::adopt(static_cast<IClassFactory*>(static_cast<IUnknown*>(raw)));
+  return Ref<IDispatch>::adopt(static_cast<IDispatch*>(factory->CreateInstance(IDispatch::IID)));
+}
+
 std::optional<ModuleEntry> lookup_manifest(std::string_view progid) {
   const pl::ModuleInfo library = pl::module_info_from_path(library_file_path());
   const std::string manifest = library.folder + "/" + library.base_name + ".manifest";

@@ -1,11 +1,10 @@
-// The Linux build's registration (the class registry file) and creation through a module's
-// DllGetClassObject (loaded with dlopen). The Windows build uses the system registry instead.
+// The Linux build's registration (the class registry file); a sibling module hands the frame its
+// class factories through its DllGetClassObject. The Windows build uses the system registry.
 #include <filesystem>
 #include <system_error>
 
 #include "component/class_registry.h"
 #include "ovik/module_entry_points.h"
-#include "platform/dynamic_module.h"
 #include "platform/profile.h"
 #include "platform/registry_location.h"
 
@@ -25,17 +24,7 @@ bool remove_section(const std::string& path, const std::string& section) {
 
 }  // namespace
 
-Ref<IDispatch> create_from_module(const std::string& module_path, const Guid& clsid, std::string_view progid) {
-  using GetClassObject = std::int32_t (*)(const Guid*, const Guid*, void**);
-  std::string error;
-  auto entry = reinterpret_cast<GetClassObject>(pl::module_symbol(module_path, "DllGetClassObject", error));
-  if (entry == nullptr) raise_runtime_error(err::kCannotCreateObject, std::string(progid) + ": " + error);
-  void* raw = nullptr;
-  if (entry(&clsid, &IClassFactory::IID, &raw) != hresult::kOk || raw == nullptr)
-    raise_runtime_error(err::kCannotCreateObject, std::string(progid));
-  auto factory = Ref<IClassFactory>::adopt(static_cast<IClassFactory*>(static_cast<IUnknown*>(raw)));
-  return Ref<IDispatch>::adopt(static_cast<IDispatch*>(factory->CreateInstance(IDispatch::IID)));
-}
+const char* frame_class_object_entry() { return "DllGetClassObject"; }
 
 }  // namespace ovik::component
 
