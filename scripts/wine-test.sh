@@ -228,6 +228,11 @@ run_arch() {
   cleanups+=("env WINEPREFIX=$prefix /usr/lib/wine/wineserver -k")
   local t=$SECONDS
   timeout 300 "${wine[@]}" wineboot --init >"$run/$arch-wineboot.log" 2>&1
+  # Let the first server save the new prefix and go, then keep one server for the whole run: a
+  # program started while a server shuts down could read a registry saved only in part (once
+  # cscript found no cscript.exe on its path).
+  timeout 120 /usr/lib/wine/wineserver -w
+  /usr/lib/wine/wineserver -p
   say "[$arch] prefix ready in $((SECONDS - t)) s on display :$display"
   for dll in Ovik2Master.dll Ovik2Environment.dll; do
     timeout 120 "${wine[@]}" regsvr32 /s "$(winpath "$app/bin/$dll")" >>"$run/$arch-regsvr32.log" 2>&1 ||
