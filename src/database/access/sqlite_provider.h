@@ -10,4 +10,8 @@ namespace ovik::access {
 
 std::unique_ptr<Driver> make_sqlite_provider_driver();
 
+// Whether the connection string asks for a missing database file to be created (the item
+// kCreateIfMissing: True/Yes/1 or False/No/0/empty; anything else is refused with 08001).
+bool create_if_missing(const ConnectionString& connection);
+
 }  // namespace ovik::access

@@ -19,17 +19,6 @@ namespace {
 
 constexpr std::string_view kMemory = ":memory:";
 
-bool create_if_missing(const ConnectionString& connection) {
-  const auto value = connection.find(kCreateIfMissing);
-  if (!value) return false;
-  for (const char* yes : {"true", "yes", "1"})
-    if (platform::ascii_iequals(*value, yes)) return true;
-  for (const char* no : {"false", "no", "0", ""})
-    if (platform::ascii_iequals(*value, no)) return false;
-  throw DriverError("08001", 0,
-                    std::string(kCreateIfMissing) + " must be True or False, not \"" + *value + "\"");
-}
-
 // "C:\...", "C:...", "\..." and "\\server\..." (either separator) are the caller's own.
 bool names_its_place(std::string_view source) {
   return source.front() == '\\' || source.front() == '/' || (source.size() >= 2 && source[1] == ':');

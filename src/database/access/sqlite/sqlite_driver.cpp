@@ -1,4 +1,5 @@
 #include "database/access/sqlite/sqlite_driver.h"
+#include "database/access/sqlite_provider.h"
 
 #include <sqlite3.h>
 
@@ -685,17 +686,6 @@ std::string uri_path(const std::string& path) {
 std::string file_stem(const std::string& path) {
   if (path == ":memory:") return path;
   return std::filesystem::path(path).stem().string();
-}
-
-bool create_if_missing(const ConnectionString& connection) {
-  const auto value = connection.find(kCreateIfMissing);
-  if (!value) return false;
-  for (const char* yes : {"true", "yes", "1"})
-    if (platform::ascii_iequals(*value, yes)) return true;
-  for (const char* no : {"false", "no", "0", ""})
-    if (platform::ascii_iequals(*value, no)) return false;
-  throw DriverError("08001", 0,
-                    std::string(kCreateIfMissing) + " must be True or False, not \"" + *value + "\"");
 }
 
 class SqliteDriver final : public Driver {
