@@ -293,22 +293,18 @@ class Core {
   ovik::Ref<ovik::IDispatch> inner_;
 };
 
-// The outgoing interface of one object: each COM sink becomes a frame listener on the inner
-// object's own connection point, which calls the sink's IDispatch::Invoke with the event's id.
-class ConnectionPoint final : public ::IConnectionPoint {
+// A module object offering one interface besides IUnknown, counted for DllCanUnloadNow.
+template <class I, const IID& kIid>
+class SingleInterface : public I {
  public:
-  ConnectionPoint(::IConnectionPointContainer* container, const ovik::TypeInfo& info,
-                  ovik::Ref<ovik::IConnectionPointContainer> events)
-      : container_(container), info_(info), events_(std::move(events)) {
-    ++module_object_count();
-  }
-  ~ConnectionPoint() { --module_object_count(); }
+  SingleInterface(const SingleInterface&) = delete;
+  SingleInterface& operator=(const SingleInterface&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IConnectionPoint) return E_NOINTERFACE;
-    *out = static_cast<::IConnectionPoint*>(this);
+    if (iid != IID_IUnknown && iid != kIid) return E_NOINTERFACE;
+    *out = static_cast<I*>(this);
     AddRef();
     return S_OK;
   }
@@ -318,6 +314,22 @@ class ConnectionPoint final : public ::IConnectionPoint {
     if (left == 0) delete this;
     return left;
   }
+
+ protected:
+  SingleInterface() { ++module_object_count(); }
+  virtual ~SingleInterface() { --module_object_count(); }
+
+ private:
+  ULONG refs_ = 0;
+};
+
+// The outgoing interface of one object: each COM sink becomes a frame listener on the inner
+// object's own connection point, which calls the sink's IDispatch::Invoke with the event's id.
+class ConnectionPoint final : public SingleInterface<::IConnectionPoint, IID_IConnectionPoint> {
+ public:
+  ConnectionPoint(::IConnectionPointContainer* container, const ovik::TypeInfo& info,
+                  ovik::Ref<ovik::IConnectionPointContainer> events)
+      : container_(container), info_(info), events_(std::move(events)) {}
 
   HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* out) override {
     if (out == nullptr) return E_POINTER;
@@ -373,7 +385,6 @@ class ConnectionPoint final : public ::IConnectionPoint {
   ComRef<::IConnectionPointContainer> container_;
   const ovik::TypeInfo& info_;
   ovik::Ref<ovik::IConnectionPointContainer> events_;
-  ULONG refs_ = 0;
 };
 
 // An object outside the type library (the data-access objects, other modules' classes): late-bound only.
@@ -500,25 +511,9 @@ class DualObject final : public Dual,
 
 #include "component/win32/generated/dual_shims.inc"
 
-class ClassFactory final : public ::IClassFactory {
+class ClassFactory final : public SingleInterface<::IClassFactory, IID_IClassFactory> {
  public:
-  explicit ClassFactory(const ovik::TypeInfo& info) : info_(info) { ++module_object_count(); }
-  ~ClassFactory() { --module_object_count(); }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-    *out = static_cast<::IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  explicit ClassFactory(const ovik::TypeInfo& info) : info_(info) {}
   HRESULT STDMETHODCALLTYPE CreateInstance(::IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
@@ -541,7 +536,6 @@ class ClassFactory final : public ::IClassFactory {
 
  private:
   const ovik::TypeInfo& info_;
-  ULONG refs_ = 0;
 };
 
 }  // namespace
